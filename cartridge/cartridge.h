@@ -1,0 +1,76 @@
+// The loaded cartridge: header facts, its stores, and the page tables through which the CPU and
+// the picture processor see cartridge memory.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vexalo {
+
+constexpr int kPrgPageSize = 16384;  // one iNES PRG-ROM page
+constexpr int kChrPageSize = 8192;   // one iNES CHR-ROM page
+constexpr int kBackedMemorySize = 8192;
+
+// Bits of headerFlags.
+enum HeaderFlag : uint8_t {
+    HeaderVertical = 0x01,
+    HeaderBattery = 0x02,
+    HeaderTrainer = 0x04,
+    HeaderFourScreen = 0x08,
+};
+
+struct Cartridge {
+    std::array<uint8_t, 16> CartridgeHeader{};
+    int prgPageCount = 0;  // 16 KB pages
+    int chrPageCount = 0;  // 8 KB pages; 0 means pattern RAM in vram
+    int headerFlags = 0;
+    int mapperNumber = 0;
+    bool verticalMirroring = false;
+    int mirrorDistance = 1024;  // name-table mirror distance: 2048 vertical, 1024 horizontal
+    uint8_t fourScreen = 0;
+    std::vector<uint8_t> prgRom;
+    std::vector<uint8_t> chrRom;
+    std::string romFileName;  // name without directory
+    std::string romFilePath;  // directory, ending in the separator (empty for the current one)
+    std::array<uint8_t, kBackedMemorySize> backedMemory{};
+    std::string mapperName;
+};
+
+// Each entry is a base position such that base + full address gives the byte. Bases are kept as
+// integers so that a window whose block starts below its address range stays well defined.
+struct PageTables {
+    uintptr_t cpu[8] = {};  // 8 KB CPU windows; 0 ($0000) and 1-2 (I/O) are not read through here
+    uintptr_t ppu[8] = {};  // 1 KB pattern windows
+};
+
+struct Machine;
+using MapperWriteHandler = void (*)(Machine&, uint16_t address, uint8_t value);
+
+// The registers of every mapper. Banks live in the page tables, so this record is the whole
+// mapper state apart from the handler.
+struct MapperState {
+    MapperWriteHandler write = nullptr;
+    uint8_t chrBankMask = 0;
+    // Mapper 1
+    uint8_t mmc1Reg[4] = {};
+    uint8_t mmc1Shift = 0;
+    uint8_t mmc1ShiftCount = 0;
+    uint16_t mmc1MirrorExtra = 0;
+    // Mapper 4
+    uint8_t mmc3BankSelect = 0;
+    uint16_t mmc3ChrInvert = 0;
+    uint16_t irqCounter = 0;
+    uint16_t irqLatch = 0;
+    bool irqEnabled = false;
+    // Mappers 9 and 10
+    uint8_t chrLatch = 0;
+    uint8_t chrLatch0 = 0;
+    uint8_t chrLatch1 = 0;
+    // Mapper 16
+    uint16_t bandaiIrqCounter = 0;
+    bool bandaiIrqEnabled = false;
+};
+
+}  // namespace vexalo

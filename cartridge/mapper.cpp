@@ -1,0 +1,440 @@
+// Bank switching. Every bank-switch operation rewrites page-table bases; a window always
+// designates a whole window's worth of bytes inside one store, because page numbers past the end
+// of a store wrap modulo the store's size and an empty store is replaced by the machine's empty
+// page. The mappers' write handlers are plain functions chosen once by MapperSetup.
+#include "cartridge/mapper.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "machine/machine.h"
+
+namespace vexalo {
+
+namespace {
+
+constexpr int kPrgWindowSize = 8192;   // one CPU window
+constexpr int kChrWindowSize = 1024;   // one pattern window
+constexpr int kPatternRamSize = 8192;  // pattern RAM at the start of vram when there is no CHR-ROM
+
+struct Store {
+    uint8_t* data;
+    size_t size;
+};
+
+// The CHR store of the current cartridge, chosen anew at each call.
+Store ChrStore(Machine& m) {
+    if (m.cart.chrPageCount > 0) return {m.cart.chrRom.data(), m.cart.chrRom.size()};
+    return {m.ppu.vram.data(), kPatternRamSize};
+}
+
+// Base such that base + address reads the store's `unit`-sized block number `block` (wrapped
+// modulo the number of whole blocks in the store) for addresses from `windowStart`.
+uintptr_t WindowBase(Machine& m, Store store, int64_t block, int unit, uint16_t windowStart) {
+    const int64_t blocks = static_cast<int64_t>(store.size / static_cast<size_t>(unit));
+    const uint8_t* start = m.emptyPage.data();  // an empty store reads as zeros
+    if (blocks > 0) {
+        int64_t wrapped = block % blocks;
+        if (wrapped < 0) wrapped += blocks;
+        start = store.data + wrapped * unit;
+    }
+    return reinterpret_cast<uintptr_t>(start) - windowStart;
+}
+
+void SetPrgWindow(Machine& m, uint16_t window, int64_t page8k) {
+    const Store prg{m.cart.prgRom.data(), m.cart.prgRom.size()};
+    const uint16_t start = window & 0xE000;
+    m.pages.cpu[start >> 13] = WindowBase(m, prg, page8k, kPrgWindowSize, start);
+}
+
+void SetChrWindow(Machine& m, uint16_t window, int64_t page1k) {
+    const uint16_t start = window & 0x1C00;
+    m.pages.ppu[start >> 10] = WindowBase(m, ChrStore(m), page1k, kChrWindowSize, start);
+}
+
+// ---- Mapper 0 ("No Mapper"): writes are ignored.
+
+void WriteNoMapper(Machine&, uint16_t, uint8_t) {}
+
+// ---- Mapper 2 ("74HC161/74HC32"): the whole value selects the 16 KB page at $8000.
+
+void WriteMapper2(Machine& m, uint16_t, uint8_t value) {
+    SwitchPrg16K(m, 0x8000, value);
+}
+
+// ---- Mapper 3 ("VROM Switch"): the value, masked, selects the 8 KB CHR page.
+
+void WriteMapper3(Machine& m, uint16_t, uint8_t value) {
+    SwitchChr8K(m, value & m.mapper.chrBankMask);
+}
+
+// ---- Mapper 7 ("Rom Switch"): bit 4 picks the mirror distance, bits 0-3 the 32 KB page.
+
+void WriteMapper7(Machine& m, uint16_t, uint8_t value) {
+    m.cart.mirrorDistance = 1024 << (value >> 4);
+    SwitchPrg32K(m, value & 15);
+}
+
+// ---- Mapper 8 ("FFE F3xxxx"): bits 3-7 the 16 KB page at $8000, bits 0-2 the CHR page.
+
+void WriteMapper8(Machine& m, uint16_t, uint8_t value) {
+    SwitchPrg16K(m, 0x8000, value >> 3);
+    SwitchChr8K(m, value & 7);
+}
+
+// ---- Mapper 11 ("Color Dreams Mapper"): bits 0, 2 and 4 select the 32 KB page.
+
+void WriteMapper11(Machine& m, uint16_t, uint8_t value) {
+    SwitchPrg32K(m, value & 0x15);
+}
+
+// ---- Mapper 15 ("100-in-1"): five registers at exact addresses.
+
+int MirrorBitFromBit6(uint8_t value) {
+    return 1 - ((value >> 6) & 1);
+}
+
+void WriteMapper15(Machine& m, uint16_t address, uint8_t value) {
+    switch (address) {
+        case 0x8000: {
+            SetMirroring(m, MirrorBitFromBit6(value));
+            const int p = value & 0x3F;
+            SwitchPrg16K(m, 0x8000, p);
+            SwitchPrg16K(m, 0xC000, p + 1);
+            break;
+        }
+        case 0x8001: SwitchPrg16K(m, 0xC000, value & 0x3F); break;
+        case 0x8002: {
+            const uint8_t q = static_cast<uint8_t>((value << 1) | (value >> 7));
+            SwitchPrg8K(m, 0x8000, q);
+            SwitchPrg8K(m, 0xA000, q);
+            SwitchPrg8K(m, 0xC000, q);
+            SwitchPrg8K(m, 0xE000, q);
+            break;
+        }
+        case 0x8003:
+            SetMirroring(m, MirrorBitFromBit6(value));
+            SwitchPrg16K(m, 0xC000, value & 0x3F);
+            break;
+        case 0xF001:
+            if (value & 0x80) {
+                const int p = value & 0x3F;
+                SwitchPrg8K(m, 0xC000, p * 2 + 1);
+                SwitchPrg8K(m, 0xE000, p * 2);
+            } else {
+                SwitchPrg16K(m, 0xC000, value);
+            }
+            break;
+        default: break;
+    }
+}
+
+// ---- Mapper 1 ("Nintendo MMC1"): five serial writes, low bit first, complete a register.
+
+void WriteMmc1(Machine& m, uint16_t address, uint8_t value) {
+    MapperState& s = m.mapper;
+    if (value & 0x80) {
+        s.mmc1Shift = 0;
+        s.mmc1ShiftCount = 0;
+        s.mmc1Reg[0] |= 0x0C;
+        return;
+    }
+    s.mmc1Shift |= static_cast<uint8_t>((value & 1) << s.mmc1ShiftCount);
+    if (++s.mmc1ShiftCount < 5) return;
+
+    const int r = (address >> 13) - 4;
+    const uint8_t v = s.mmc1Shift;
+    s.mmc1Reg[r] = v;
+    s.mmc1Shift = 0;
+    s.mmc1ShiftCount = 0;
+    const bool chr4k = (s.mmc1Reg[0] & 0x10) != 0;
+    switch (r) {
+        case 0:
+            SetMirroring(m, v & 1);
+            if (v & 2) m.cart.mirrorDistance += (v & 1) * s.mmc1MirrorExtra;
+            break;
+        case 1:
+            if (m.cart.chrPageCount == 0) break;  // pattern RAM stays in place
+            if (chr4k) {
+                SwitchChr4K(m, 0x0000, v);
+            } else {
+                SwitchChr8K(m, v >> 1);
+            }
+            break;
+        case 2:
+            if (chr4k) SwitchChr4K(m, 0x1000, v);
+            break;
+        case 3: {
+            const int p = v & 0x0F;
+            if (s.mmc1Reg[0] & 0x08) {
+                SwitchPrg16K(m, (s.mmc1Reg[0] & 0x04) ? 0x8000 : 0xC000, p);
+            } else {
+                SwitchPrg32K(m, p >> 1);
+            }
+            break;
+        }
+        default: break;
+    }
+}
+
+// ---- Mapper 4 ("Nintendo MMC3"): bank select and bank data, mirroring, scanline counter.
+
+void WriteMmc3(Machine& m, uint16_t address, uint8_t value) {
+    MapperState& s = m.mapper;
+    switch (address & 0xE001) {
+        case 0x8000:
+            s.mmc3BankSelect = value;
+            s.mmc3ChrInvert = (value & 0x80) ? 0x1000 : 0;
+            break;
+        case 0x8001: {
+            const uint16_t i = s.mmc3ChrInvert;
+            const uint8_t next = static_cast<uint8_t>(value + 1);
+            // The second-to-last 8 KB page, computed in eight bits.
+            const uint8_t fixed = static_cast<uint8_t>((m.cart.prgPageCount - 1) * 2);
+            const bool prgSwapped = (s.mmc3BankSelect & 0x40) != 0;
+            switch (s.mmc3BankSelect & 7) {
+                case 0:
+                    SwitchChr1K(m, i ^ 0x0000, value);
+                    SwitchChr1K(m, i ^ 0x0400, next);
+                    break;
+                case 1:
+                    SwitchChr1K(m, i ^ 0x0800, value);
+                    SwitchChr1K(m, i ^ 0x0C00, next);
+                    break;
+                case 2: SwitchChr1K(m, i ^ 0x1000, value); break;
+                case 3: SwitchChr1K(m, i ^ 0x1400, value); break;
+                case 4: SwitchChr1K(m, i ^ 0x1800, value); break;
+                case 5: SwitchChr1K(m, i ^ 0x1C00, value); break;
+                case 6:
+                    if (prgSwapped) {
+                        SwitchPrg8K(m, 0x8000, fixed);
+                        SwitchPrg8K(m, 0xC000, value);
+                    } else {
+                        SwitchPrg8K(m, 0xC000, fixed);
+                        SwitchPrg8K(m, 0x8000, value);
+                    }
+                    break;
+                case 7:
+                    SwitchPrg8K(m, prgSwapped ? 0x8000 : 0xC000, fixed);
+                    SwitchPrg8K(m, 0xA000, value);
+                    break;
+            }
+            break;
+        }
+        case 0xA000: SetMirroring(m, value & 1); break;
+        case 0xA001: break;
+        case 0xC000: s.irqCounter = (value == 0 && s.irqEnabled) ? s.irqLatch : value; break;
+        case 0xC001:
+            s.irqLatch = value;
+            s.irqEnabled = true;
+            break;
+        case 0xE000: s.irqEnabled = false; break;
+        case 0xE001: s.irqEnabled = true; break;
+    }
+}
+
+// ---- Mapper 9 ("Nintendo MMC2"): 8 KB PRG page at $8000, two 4 KB CHR halves.
+
+void WriteMmc2(Machine& m, uint16_t address, uint8_t value) {
+    switch (address & 0xF000) {
+        case 0xA000: SwitchPrg8K(m, 0x8000, value); break;
+        case 0xB000:
+        case 0xC000: SwitchChr4K(m, 0x0000, value); break;
+        case 0xD000:
+            if (m.mapper.chrLatch == 0xFD) SwitchChr4K(m, 0x1000, value);
+            break;
+        case 0xE000:
+            if (m.mapper.chrLatch == 0xFE) SwitchChr4K(m, 0x1000, value);
+            break;
+        case 0xF000: SetMirroring(m, value & 1); break;
+        default: break;  // $8000 and $9000
+    }
+}
+
+// ---- Mapper 10 ("Nintendo MMC4"): 16 KB PRG page at $8000, two latched 4 KB CHR halves.
+
+void WriteMmc4(Machine& m, uint16_t address, uint8_t value) {
+    const MapperState& s = m.mapper;
+    switch (address & 0xF000) {
+        case 0xA000: SwitchPrg16K(m, 0x8000, value); break;
+        case 0xB000:
+            if (s.chrLatch0 == 0xFD) SwitchChr4K(m, 0x0000, value);
+            break;
+        case 0xC000:
+            if (s.chrLatch0 == 0xFE) SwitchChr4K(m, 0x0000, value);
+            break;
+        case 0xD000:
+            if (s.chrLatch1 == 0xFD) SwitchChr4K(m, 0x1000, value);
+            break;
+        case 0xE000:
+            if (s.chrLatch1 == 0xFE) SwitchChr4K(m, 0x1000, value);
+            break;
+        case 0xF000: SetMirroring(m, value & 1); break;
+        default: break;  // $8000 and $9000
+    }
+}
+
+// ---- Mapper 16 ("Bandai"): eight 1 KB CHR registers, a 16 KB PRG register, a scanline counter.
+
+void WriteBandai(Machine& m, uint16_t address, uint8_t value) {
+    const int r = address & 15;
+    if (r < 8) {
+        SwitchChr1K(m, static_cast<uint16_t>(r * 1024), value);
+        return;
+    }
+    switch (r) {
+        case 8: SwitchPrg16K(m, 0x8000, value); break;
+        case 9: m.cart.mirrorDistance = (value & 1) ? 1024 : 2048; break;
+        case 10: m.mapper.bandaiIrqEnabled = (value & 1) != 0; break;
+        case 12:
+            m.mapper.bandaiIrqCounter = value;
+            m.mapper.bandaiIrqEnabled = true;
+            break;
+        default: break;  // 11, 13-15
+    }
+}
+
+struct MapperEntry {
+    const char* name;
+    MapperWriteHandler write;  // null for an unsupported number
+};
+
+MapperEntry FindMapper(int number) {
+    switch (number) {
+        case 0: return {"No Mapper", WriteNoMapper};
+        case 1: return {"Nintendo MMC1", WriteMmc1};
+        case 2: return {"74HC161/74HC32", WriteMapper2};
+        case 3: return {"VROM Switch", WriteMapper3};
+        case 4: return {"Nintendo MMC3", WriteMmc3};
+        case 7: return {"Rom Switch", WriteMapper7};
+        case 8: return {"FFE F3xxxx", WriteMapper8};
+        case 9: return {"Nintendo MMC2", WriteMmc2};
+        case 10: return {"Nintendo MMC4", WriteMmc4};
+        case 11: return {"Color Dreams Mapper", WriteMapper11};
+        case 15: return {"100-in-1", WriteMapper15};
+        case 16: return {"Bandai", WriteBandai};
+        default: return {nullptr, nullptr};
+    }
+}
+
+}  // namespace
+
+void SwitchPrg8K(Machine& m, uint16_t window, int page) {
+    SetPrgWindow(m, window, page);
+}
+
+void SwitchPrg16K(Machine& m, uint16_t window, int page) {
+    const int64_t first = int64_t{page} * 2;
+    SetPrgWindow(m, window, first);
+    SetPrgWindow(m, static_cast<uint16_t>(window + 0x2000), first + 1);
+}
+
+void SwitchPrg32K(Machine& m, int page) {
+    const int64_t first = int64_t{page} * 4;
+    for (int i = 0; i < 4; ++i) {
+        SetPrgWindow(m, static_cast<uint16_t>(0x8000 + i * 0x2000), first + i);
+    }
+}
+
+void SwitchChr1K(Machine& m, uint16_t window, int page) {
+    SetChrWindow(m, window, page);
+}
+
+void SwitchChr4K(Machine& m, uint16_t window, int page) {
+    const int64_t first = int64_t{page} * 4;
+    for (int i = 0; i < 4; ++i) {
+        SetChrWindow(m, static_cast<uint16_t>(window + i * 0x400), first + i);
+    }
+}
+
+void SwitchChr8K(Machine& m, int page) {
+    const int64_t first = int64_t{page} * 8;
+    for (int i = 0; i < 8; ++i) SetChrWindow(m, static_cast<uint16_t>(i * 0x400), first + i);
+}
+
+void SetMirroring(Machine& m, int bit) {
+    bit &= 1;
+    m.cart.verticalMirroring = bit == 0;
+    m.cart.mirrorDistance = 2048 >> bit;
+}
+
+void DefaultBankLayout(Machine& m) {
+    SwitchPrg16K(m, 0x8000, 0);
+    SwitchPrg16K(m, 0xC000, static_cast<uint8_t>(m.cart.prgPageCount - 1));
+    SwitchChr8K(m, 0);
+    m.mapper.chrBankMask = static_cast<uint8_t>(m.cart.chrPageCount - 1);
+}
+
+bool MapperSetup(Machine& m, int number) {
+    MapperState& s = m.mapper;
+    s.bandaiIrqCounter = 0;
+    s.bandaiIrqEnabled = false;
+
+    const MapperEntry entry = FindMapper(number);
+    if (entry.write == nullptr) {
+        m.log.Append("* iNES mapper #" + std::to_string(number) + " not supported.");
+        return false;
+    }
+
+    m.cart.mapperName = entry.name;
+    DefaultBankLayout(m);
+    switch (number) {
+        case 1:
+            for (uint8_t& r : s.mmc1Reg) r = 0;
+            s.mmc1Shift = 0;
+            s.mmc1ShiftCount = 0;
+            s.mmc1MirrorExtra =
+                ((m.cart.headerFlags & HeaderVertical) && m.cart.chrPageCount == 0) ? 2048 : 0;
+            break;
+        case 4: s.mmc3ChrInvert = 0; break;
+        case 7:
+        case 11:
+        case 15: SwitchPrg32K(m, 0); break;
+        case 8:
+            SwitchPrg16K(m, 0x8000, 0);
+            SwitchPrg16K(m, 0xC000, 1);
+            break;
+        case 9: {
+            // The last three 8 KB pages at $A000-$FFFF, the first at $8000.
+            s.chrLatch = 0xFE;
+            const int n = m.cart.prgPageCount;
+            SwitchPrg8K(m, 0xA000, 2 * n - 3);
+            SwitchPrg8K(m, 0xC000, 2 * n - 2);
+            SwitchPrg8K(m, 0xE000, 2 * n - 1);
+            SwitchPrg8K(m, 0x8000, 0);
+            break;
+        }
+        case 10:
+            s.chrLatch0 = 0xFE;
+            s.chrLatch1 = 0xFE;
+            break;
+        default: break;  // 0, 2, 3, 16: the default layout is the whole set-up
+    }
+    s.write = entry.write;
+    return true;
+}
+
+InterruptRequest MapperScanline(Machine& m, InterruptRequest signal) {
+    uint16_t* counter;
+    bool* enabled;
+    switch (m.cart.mapperNumber) {
+        case 4:
+            counter = &m.mapper.irqCounter;
+            enabled = &m.mapper.irqEnabled;
+            break;
+        case 16:
+            counter = &m.mapper.bandaiIrqCounter;
+            enabled = &m.mapper.bandaiIrqEnabled;
+            break;
+        default: return signal;
+    }
+    if (!*enabled) return signal;
+    --*counter;  // wraps modulo 65536
+    if (*counter > 0) return signal;
+    *enabled = false;  // the counter stays at zero; nothing reloads it
+    m.ppu.scrollUpdatePending = true;
+    return InterruptRequest::Irq;
+}
+
+}  // namespace vexalo

@@ -1,0 +1,659 @@
+// Bank-switch operations, the mapper selection and every mapper's register decode, checked
+// through the bytes the CPU and the picture processor see in their windows.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "cartridge/mapper.h"
+#include "machine/bus.h"
+#include "machine/machine.h"
+
+namespace vexalo {
+namespace {
+
+// A machine whose PRG-ROM holds, in every byte, the number of its 8 KB page, whose CHR-ROM holds
+// the number of its 1 KB unit, and whose pattern RAM holds $80 + its 1 KB unit number.
+std::unique_ptr<Machine> MakeMachine(int prgPages, int chrPages, int headerFlags = 0) {
+    auto m = std::make_unique<Machine>();
+    m->cart.prgPageCount = prgPages;
+    m->cart.chrPageCount = chrPages;
+    m->cart.headerFlags = headerFlags;
+    m->cart.prgRom.resize(static_cast<size_t>(prgPages) * kPrgPageSize);
+    for (size_t i = 0; i < m->cart.prgRom.size(); ++i) {
+        m->cart.prgRom[i] = static_cast<uint8_t>(i / 8192);
+    }
+    m->cart.chrRom.resize(static_cast<size_t>(chrPages) * kChrPageSize);
+    for (size_t i = 0; i < m->cart.chrRom.size(); ++i) {
+        m->cart.chrRom[i] = static_cast<uint8_t>(i / 1024);
+    }
+    for (size_t i = 0; i < 8192; ++i) m->ppu.vram[i] = static_cast<uint8_t>(0x80 + i / 1024);
+    return m;
+}
+
+std::unique_ptr<Machine> StartMapper(int number, int prgPages, int chrPages, int flags = 0) {
+    auto m = MakeMachine(prgPages, chrPages, flags);
+    m->cart.mapperNumber = number;
+    EXPECT_TRUE(MapperSetup(*m, number));
+    return m;
+}
+
+// The 8 KB page seen in the CPU window at `window`, or -1 when the window's first and last bytes
+// come from different pages.
+int PrgPage(const Machine& m, uint16_t window) {
+    const uint8_t first = CartridgeByte(m, window);
+    const uint8_t last = CartridgeByte(m, static_cast<uint16_t>(window + 0x1FFF));
+    return first == last ? first : -1;
+}
+
+// The 1 KB unit marker seen in the pattern window at `window`, or -1 as above.
+int ChrUnit(const Machine& m, uint16_t window) {
+    const uint8_t first = PatternByte(m, window);
+    const uint8_t last = PatternByte(m, static_cast<uint16_t>(window + 0x3FF));
+    return first == last ? first : -1;
+}
+
+void ExpectPrg(const Machine& m, int p8000, int pA000, int pC000, int pE000) {
+    EXPECT_EQ(PrgPage(m, 0x8000), p8000);
+    EXPECT_EQ(PrgPage(m, 0xA000), pA000);
+    EXPECT_EQ(PrgPage(m, 0xC000), pC000);
+    EXPECT_EQ(PrgPage(m, 0xE000), pE000);
+}
+
+// Four consecutive 1 KB units from `firstUnit` in the four pattern windows from `window`.
+void ExpectChr4K(const Machine& m, uint16_t window, int firstUnit) {
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(ChrUnit(m, static_cast<uint16_t>(window + i * 0x400)), firstUnit + i)
+            << "pattern window " << (window + i * 0x400);
+    }
+}
+
+bool SameTables(const PageTables& a, const PageTables& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+void Write(Machine& m, uint16_t address, uint8_t value) {
+    MachineBus{m}.WriteByte(address, value);
+}
+
+// Five serial MMC1 writes of the low five bits of `value`, low bit first.
+void Mmc1Write(Machine& m, uint16_t address, uint8_t value) {
+    for (int i = 0; i < 5; ++i) Write(m, address, (value >> i) & 1);
+}
+
+// ---- Bank-switch operations
+
+TEST(BankSwitchTest, WindowsShowTheRequestedPages) {
+    auto m = MakeMachine(4, 2);
+    SwitchPrg8K(*m, 0xA000, 5);
+    SwitchPrg16K(*m, 0xC000, 1);
+    EXPECT_EQ(PrgPage(*m, 0xA000), 5);
+    EXPECT_EQ(PrgPage(*m, 0xC000), 2);
+    EXPECT_EQ(PrgPage(*m, 0xE000), 3);
+    SwitchPrg32K(*m, 1);
+    ExpectPrg(*m, 4, 5, 6, 7);
+
+    SwitchChr8K(*m, 1);
+    ExpectChr4K(*m, 0x0000, 8);
+    ExpectChr4K(*m, 0x1000, 12);
+    SwitchChr4K(*m, 0x1000, 1);
+    ExpectChr4K(*m, 0x1000, 4);
+    SwitchChr1K(*m, 0x0C00, 15);
+    EXPECT_EQ(ChrUnit(*m, 0x0C00), 15);
+    EXPECT_EQ(ChrUnit(*m, 0x0800), 10);
+}
+
+TEST(BankSwitchTest, PagesPastTheEndWrapInsideTheStore) {
+    auto m = MakeMachine(3, 2);  // 6 PRG units of 8 KB, 16 CHR units of 1 KB
+    SwitchPrg8K(*m, 0x8000, 1003);
+    EXPECT_EQ(PrgPage(*m, 0x8000), 1003 % 6);
+    SwitchPrg16K(*m, 0xC000, 255);
+    EXPECT_EQ(PrgPage(*m, 0xC000), 510 % 6);
+    EXPECT_EQ(PrgPage(*m, 0xE000), 511 % 6);
+    SwitchPrg32K(*m, 255);
+    ExpectPrg(*m, 1020 % 6, 1021 % 6, 1022 % 6, 1023 % 6);
+    SwitchPrg8K(*m, 0xA000, -1);
+    EXPECT_EQ(PrgPage(*m, 0xA000), 5);
+    SwitchPrg32K(*m, INT_MAX);
+    for (uint16_t w : {0x8000, 0xA000, 0xC000, 0xE000}) EXPECT_GE(PrgPage(*m, w), 0);
+
+    SwitchChr1K(*m, 0x1C00, 300);
+    EXPECT_EQ(ChrUnit(*m, 0x1C00), 300 % 16);
+    SwitchChr8K(*m, 255);
+    ExpectChr4K(*m, 0x0000, 2040 % 16);
+    SwitchChr4K(*m, 0x1000, INT_MAX);
+    for (int w = 0x1000; w < 0x2000; w += 0x400) EXPECT_GE(ChrUnit(*m, w), 0);
+}
+
+TEST(BankSwitchTest, WithoutChrRomThePatternWindowsWrapInsidePatternRam) {
+    auto m = MakeMachine(2, 0);
+    SwitchChr4K(*m, 0x1000, 255);  // 1,020 KB: wraps to the upper half of the 8 KB pattern RAM
+    ExpectChr4K(*m, 0x1000, 0x84);
+    SwitchChr1K(*m, 0x0000, 9);
+    EXPECT_EQ(ChrUnit(*m, 0x0000), 0x81);
+    // The pattern RAM is the picture processor's own memory: a change there is seen at once.
+    m->ppu.vram[0x0400 + 7] = 0x3C;
+    EXPECT_EQ(PatternByte(*m, 0x0007), 0x3C);
+}
+
+TEST(BankSwitchTest, EmptyStoresReadAsTheEmptyPage) {
+    auto m = std::make_unique<Machine>();
+    m->cart.chrPageCount = 1;  // announces CHR-ROM that was never allocated
+    DefaultBankLayout(*m);
+    SwitchPrg32K(*m, 7);
+    SwitchChr1K(*m, 0x1C00, 200);
+    for (uint16_t a : {0x8000, 0x9FFF, 0xC123, 0xFFFF}) EXPECT_EQ(CartridgeByte(*m, a), 0);
+    for (uint16_t a : {0x0000, 0x13FF, 0x1FFF}) EXPECT_EQ(PatternByte(*m, a), 0);
+}
+
+TEST(BankSwitchTest, SetMirroring) {
+    auto m = MakeMachine(1, 1);
+    SetMirroring(*m, 1);
+    EXPECT_FALSE(m->cart.verticalMirroring);
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+    SetMirroring(*m, 0);
+    EXPECT_TRUE(m->cart.verticalMirroring);
+    EXPECT_EQ(m->cart.mirrorDistance, 2048);
+}
+
+TEST(BankSwitchTest, DefaultLayout) {
+    auto one = MakeMachine(1, 0);
+    DefaultBankLayout(*one);
+    ExpectPrg(*one, 0, 1, 0, 1);  // a single page at $8000 and at $C000
+    ExpectChr4K(*one, 0x0000, 0x80);
+    ExpectChr4K(*one, 0x1000, 0x84);
+    EXPECT_EQ(one->mapper.chrBankMask, 0xFF);
+
+    auto four = MakeMachine(4, 4);
+    DefaultBankLayout(*four);
+    ExpectPrg(*four, 0, 1, 6, 7);
+    ExpectChr4K(*four, 0x0000, 0);
+    ExpectChr4K(*four, 0x1000, 4);
+    EXPECT_EQ(four->mapper.chrBankMask, 3);
+}
+
+// ---- Mapper selection
+
+TEST(MapperSetupTest, UnsupportedNumbersAreLoggedAndChangeNothing) {
+    auto m = StartMapper(2, 4, 1);
+    Write(*m, 0x8000, 2);
+    const PageTables before = m->pages;
+    const MapperWriteHandler handler = m->mapper.write;
+    for (int number : {5, 6, 12, 13, 14, 17, 255}) {
+        m->mapper.bandaiIrqCounter = 9;
+        m->mapper.bandaiIrqEnabled = true;
+        EXPECT_FALSE(MapperSetup(*m, number));
+        EXPECT_EQ(m->log.Lines().back(),
+                  "* iNES mapper #" + std::to_string(number) + " not supported.");
+        EXPECT_EQ(m->mapper.bandaiIrqCounter, 0);
+        EXPECT_FALSE(m->mapper.bandaiIrqEnabled);
+    }
+    EXPECT_EQ(m->cart.mapperName, "74HC161/74HC32");
+    EXPECT_EQ(m->mapper.write, handler);
+    EXPECT_TRUE(SameTables(m->pages, before));
+}
+
+TEST(MapperSetupTest, SupportedNumbersGetTheirNamesAndAHandler) {
+    const std::pair<int, const char*> mappers[] = {
+        {0, "No Mapper"},      {1, "Nintendo MMC1"},
+        {2, "74HC161/74HC32"}, {3, "VROM Switch"},
+        {4, "Nintendo MMC3"},  {7, "Rom Switch"},
+        {8, "FFE F3xxxx"},     {9, "Nintendo MMC2"},
+        {10, "Nintendo MMC4"}, {11, "Color Dreams Mapper"},
+        {15, "100-in-1"},      {16, "Bandai"},
+    };
+    for (const auto& [number, name] : mappers) {
+        auto m = MakeMachine(2, 1);
+        const size_t linesBefore = m->log.Lines().size();
+        EXPECT_TRUE(MapperSetup(*m, number)) << number;
+        EXPECT_EQ(m->cart.mapperName, name);
+        EXPECT_NE(m->mapper.write, nullptr) << number;
+        EXPECT_EQ(m->log.Lines().size(), linesBefore) << number;
+    }
+}
+
+// ---- Simple mappers
+
+TEST(SimpleMapperTest, Mapper0IgnoresWrites) {
+    auto m = StartMapper(0, 1, 1);
+    ExpectPrg(*m, 0, 1, 0, 1);
+    const PageTables before = m->pages;
+    Write(*m, 0x8000, 1);
+    Write(*m, 0xFFFF, 3);
+    EXPECT_TRUE(SameTables(m->pages, before));
+}
+
+TEST(SimpleMapperTest, Mapper2SwitchesThe16KPageAt8000) {
+    auto m = StartMapper(2, 8, 0);
+    Write(*m, 0x8000, 3);
+    ExpectPrg(*m, 6, 7, 14, 15);
+    Write(*m, 0xFFFF, 5);
+    ExpectPrg(*m, 10, 11, 14, 15);
+    Write(*m, 0xC000, 200);  // the whole value, wrapped inside the 8 pages
+    EXPECT_EQ(PrgPage(*m, 0x8000), (200 * 2) % 16);
+}
+
+TEST(SimpleMapperTest, Mapper3MasksTheChrPage) {
+    auto m = StartMapper(3, 1, 4);
+    Write(*m, 0x8000, 0x07);
+    ExpectChr4K(*m, 0x0000, 24);
+    ExpectChr4K(*m, 0x1000, 28);
+    ExpectPrg(*m, 0, 1, 0, 1);
+
+    // Without CHR-ROM the mask is $FF, and the page still lands inside the pattern RAM.
+    auto ram = StartMapper(3, 1, 0);
+    Write(*ram, 0x9000, 0x05);
+    ExpectChr4K(*ram, 0x0000, 0x80);
+    ExpectChr4K(*ram, 0x1000, 0x84);
+}
+
+TEST(SimpleMapperTest, Mapper7Switches32KAndMirrorDistance) {
+    auto m = StartMapper(7, 8, 0, HeaderVertical);
+    ExpectPrg(*m, 0, 1, 2, 3);
+    m->cart.verticalMirroring = true;
+    Write(*m, 0x8000, 0x13);
+    ExpectPrg(*m, 12, 13, 14, 15);
+    EXPECT_EQ(m->cart.mirrorDistance, 2048);
+    Write(*m, 0xE000, 0x02);
+    ExpectPrg(*m, 8, 9, 10, 11);
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+    EXPECT_TRUE(m->cart.verticalMirroring);  // only the distance changes
+    Write(*m, 0x8000, 0x3F);  // page 15 of 4 wraps; the distance is recorded as written
+    ExpectPrg(*m, 12, 13, 14, 15);
+    EXPECT_EQ(m->cart.mirrorDistance, 8192);
+}
+
+TEST(SimpleMapperTest, Mapper8SwitchesPrgAndChrFromOneValue) {
+    auto m = StartMapper(8, 8, 4);
+    ExpectPrg(*m, 0, 1, 2, 3);
+    Write(*m, 0x8000, 0x1B);
+    ExpectPrg(*m, 6, 7, 2, 3);
+    ExpectChr4K(*m, 0x0000, 24);
+    ExpectChr4K(*m, 0x1000, 28);
+}
+
+TEST(SimpleMapperTest, Mapper11Uses32KPageFromBits024AndLeavesChr) {
+    auto m = StartMapper(11, 36, 2);  // 18 pages of 32 KB
+    ExpectPrg(*m, 0, 1, 2, 3);
+    SwitchChr8K(*m, 1);
+    Write(*m, 0x8000, 0x11);
+    ExpectPrg(*m, 68, 69, 70, 71);
+    ExpectChr4K(*m, 0x0000, 8);
+    Write(*m, 0x8000, 0xEA);  // bits 1, 3, 5-7 play no part
+    ExpectPrg(*m, 0, 1, 2, 3);
+}
+
+TEST(SimpleMapperTest, Mapper15Registers) {
+    auto m = StartMapper(15, 8, 0);
+    ExpectPrg(*m, 0, 1, 2, 3);
+    Write(*m, 0x8002, 0x81);
+    ExpectPrg(*m, 3, 3, 3, 3);
+    const PageTables before = m->pages;
+    const int distance = m->cart.mirrorDistance;
+    Write(*m, 0x9000, 0x45);
+    Write(*m, 0x8004, 0x45);
+    Write(*m, 0xF000, 0x45);
+    EXPECT_TRUE(SameTables(m->pages, before));
+    EXPECT_EQ(m->cart.mirrorDistance, distance);
+
+    Write(*m, 0x8000, 0x45);
+    EXPECT_TRUE(m->cart.verticalMirroring);
+    EXPECT_EQ(m->cart.mirrorDistance, 2048);
+    ExpectPrg(*m, 10, 11, 12, 13);
+    Write(*m, 0x8000, 0x02);
+    EXPECT_FALSE(m->cart.verticalMirroring);
+    ExpectPrg(*m, 4, 5, 6, 7);
+
+    Write(*m, 0x8001, 0xC1);
+    ExpectPrg(*m, 4, 5, 2, 3);
+    Write(*m, 0x8003, 0x43);
+    EXPECT_TRUE(m->cart.verticalMirroring);
+    ExpectPrg(*m, 4, 5, 6, 7);
+    Write(*m, 0xF001, 0x82);
+    ExpectPrg(*m, 4, 5, 5, 4);
+    Write(*m, 0xF001, 0x01);
+    ExpectPrg(*m, 4, 5, 2, 3);
+    Write(*m, 0x8002, 0x40);  // rotated left: 8 KB page $80, wrapped inside 16 pages
+    ExpectPrg(*m, 0x80 % 16, 0x80 % 16, 0x80 % 16, 0x80 % 16);
+}
+
+// ---- MMC1
+
+TEST(Mmc1Test, FiveWritesCompleteTheControlRegister) {
+    auto m = StartMapper(1, 8, 2, HeaderVertical);
+    for (int bit : {1, 0, 0, 0, 0}) Write(*m, 0x8000, static_cast<uint8_t>(bit));
+    EXPECT_EQ(m->mapper.mmc1Reg[0], 1);
+    EXPECT_FALSE(m->cart.verticalMirroring);
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+    EXPECT_EQ(m->mapper.mmc1ShiftCount, 0);
+    Mmc1Write(*m, 0x9FFF, 3);  // with CHR-ROM no extra distance
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+}
+
+TEST(Mmc1Test, ResetBitDiscardsCollectedBitsAndMovesNothing) {
+    auto m = StartMapper(1, 8, 2);
+    Write(*m, 0xE000, 1);
+    Write(*m, 0xE000, 1);
+    const PageTables before = m->pages;
+    Write(*m, 0xE000, 0x80);
+    EXPECT_TRUE(SameTables(m->pages, before));
+    EXPECT_EQ(m->mapper.mmc1Reg[0], 0x0C);
+    EXPECT_EQ(m->mapper.mmc1Shift, 0);
+    EXPECT_EQ(m->mapper.mmc1ShiftCount, 0);
+    // A fresh value: 16 KB page 2 at $8000 (control $0C), the two discarded bits play no part.
+    Mmc1Write(*m, 0xE000, 2);
+    ExpectPrg(*m, 4, 5, 14, 15);
+}
+
+TEST(Mmc1Test, PrgRegisterIn16KAnd32KModes) {
+    auto m = StartMapper(1, 8, 2);
+    Mmc1Write(*m, 0x8000, 0x0C);
+    for (int bit : {1, 0, 1, 0, 0}) Write(*m, 0xE000, static_cast<uint8_t>(bit));
+    ExpectPrg(*m, 10, 11, 14, 15);
+
+    Mmc1Write(*m, 0x8000, 0x08);  // 16 KB mode, $C000 switched
+    Mmc1Write(*m, 0xE000, 3);
+    ExpectPrg(*m, 10, 11, 6, 7);
+
+    Mmc1Write(*m, 0x8000, 0x00);
+    Mmc1Write(*m, 0xE000, 5);
+    ExpectPrg(*m, 8, 9, 10, 11);
+    Mmc1Write(*m, 0xE000, 0x1F);  // bit 4 is not a page bit: 32 KB page 7 wraps to 3
+    ExpectPrg(*m, 12, 13, 14, 15);
+}
+
+TEST(Mmc1Test, MirrorExtraWithVerticalHeaderAndNoChrRom) {
+    auto m = StartMapper(1, 8, 0, HeaderVertical);
+    EXPECT_EQ(m->mapper.mmc1MirrorExtra, 2048);
+    Mmc1Write(*m, 0x8000, 3);
+    EXPECT_EQ(m->cart.mirrorDistance, 3072);
+    Mmc1Write(*m, 0x8000, 2);
+    EXPECT_EQ(m->cart.mirrorDistance, 2048);
+    EXPECT_TRUE(m->cart.verticalMirroring);
+    Mmc1Write(*m, 0x8000, 1);
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+
+    auto horizontal = StartMapper(1, 8, 0);
+    EXPECT_EQ(horizontal->mapper.mmc1MirrorExtra, 0);
+    Mmc1Write(*horizontal, 0x8000, 3);
+    EXPECT_EQ(horizontal->cart.mirrorDistance, 1024);
+}
+
+TEST(Mmc1Test, ChrRegistersWithChrRom) {
+    auto m = StartMapper(1, 2, 4);
+    Mmc1Write(*m, 0xA000, 4);  // 8 KB mode: page 4 >> 1 = 2
+    ExpectChr4K(*m, 0x0000, 16);
+    ExpectChr4K(*m, 0x1000, 20);
+    Mmc1Write(*m, 0xC000, 1);  // register 2 does nothing in 8 KB mode
+    ExpectChr4K(*m, 0x1000, 20);
+    EXPECT_EQ(m->mapper.mmc1Reg[2], 1);
+
+    Mmc1Write(*m, 0x8000, 0x10);  // 4 KB mode
+    ExpectChr4K(*m, 0x0000, 16);  // no page moves until a CHR register is written
+    Mmc1Write(*m, 0xA000, 5);
+    ExpectChr4K(*m, 0x0000, 20);
+    Mmc1Write(*m, 0xC000, 3);
+    ExpectChr4K(*m, 0x1000, 12);
+}
+
+TEST(Mmc1Test, ChrRegistersWithoutChrRom) {
+    auto m = StartMapper(1, 2, 0);
+    Mmc1Write(*m, 0x8000, 0x10);
+    Mmc1Write(*m, 0xA000, 1);  // register 1 leaves the pattern RAM in place
+    ExpectChr4K(*m, 0x0000, 0x80);
+    Mmc1Write(*m, 0xC000, 31);  // page 31 of 4 KB wraps to the upper half of the pattern RAM
+    ExpectChr4K(*m, 0x1000, 0x84);
+    Mmc1Write(*m, 0xC000, 0);
+    ExpectChr4K(*m, 0x1000, 0x80);
+}
+
+// ---- MMC3
+
+TEST(Mmc3Test, ChrBanksWithAndWithoutInversion) {
+    auto m = StartMapper(4, 8, 16);
+    Write(*m, 0x8000, 0x80);
+    EXPECT_EQ(m->mapper.mmc3ChrInvert, 0x1000);
+    Write(*m, 0x8001, 4);
+    EXPECT_EQ(ChrUnit(*m, 0x1000), 4);
+    EXPECT_EQ(ChrUnit(*m, 0x1400), 5);
+
+    // value + 1 wraps to 0 in eight bits (24 units: 255 shows unit 15, 0 shows unit 0).
+    auto odd = StartMapper(4, 2, 3);
+    Write(*odd, 0x8000, 0x01);
+    Write(*odd, 0x8001, 0xFF);
+    EXPECT_EQ(ChrUnit(*odd, 0x0800), 255 % 24);
+    EXPECT_EQ(ChrUnit(*odd, 0x0C00), 0);
+    for (int r = 2; r <= 5; ++r) {
+        Write(*m, 0x8000, static_cast<uint8_t>(r));
+        Write(*m, 0x8001, static_cast<uint8_t>(40 + r));
+        EXPECT_EQ(ChrUnit(*m, static_cast<uint16_t>(0x1000 + (r - 2) * 0x400)), 40 + r);
+        Write(*m, 0x8000, static_cast<uint8_t>(0x80 | r));
+        Write(*m, 0x8001, static_cast<uint8_t>(60 + r));
+        EXPECT_EQ(ChrUnit(*m, static_cast<uint16_t>((r - 2) * 0x400)), 60 + r);
+    }
+}
+
+TEST(Mmc3Test, PrgBanksFollowBit6) {
+    auto m = StartMapper(4, 8, 8);
+    ExpectPrg(*m, 0, 1, 14, 15);
+    Write(*m, 0x8000, 0x46);
+    ExpectPrg(*m, 0, 1, 14, 15);  // the select alone moves nothing
+    Write(*m, 0x8001, 2);
+    ExpectPrg(*m, 14, 1, 2, 15);
+    Write(*m, 0x8000, 0x47);
+    Write(*m, 0x8001, 5);
+    ExpectPrg(*m, 14, 5, 2, 15);
+
+    Write(*m, 0x8000, 0x07);  // bit 6 clear: an r = 7 write places the fixed page at $C000
+    Write(*m, 0x8001, 6);
+    ExpectPrg(*m, 14, 6, 14, 15);
+    Write(*m, 0x8000, 0x06);
+    Write(*m, 0x8001, 3);
+    ExpectPrg(*m, 3, 6, 14, 15);
+}
+
+TEST(Mmc3Test, MirroringAndCounterRegistersDecodeByE001) {
+    auto m = StartMapper(4, 8, 8);
+    m->mapper.irqEnabled = false;
+    Write(*m, 0xBFFE, 1);  // $A000
+    EXPECT_FALSE(m->cart.verticalMirroring);
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+    const PageTables before = m->pages;
+    Write(*m, 0xA001, 0);  // ignored
+    EXPECT_FALSE(m->cart.verticalMirroring);
+    EXPECT_TRUE(SameTables(m->pages, before));
+
+    Write(*m, 0xC000, 0);  // disabled: the value itself
+    EXPECT_EQ(m->mapper.irqCounter, 0);
+    Write(*m, 0xDFFF, 33);  // $C001: latch and enable
+    EXPECT_EQ(m->mapper.irqLatch, 33);
+    EXPECT_TRUE(m->mapper.irqEnabled);
+    Write(*m, 0xC000, 20);
+    EXPECT_EQ(m->mapper.irqCounter, 20);
+    Write(*m, 0xC000, 0);  // enabled: the latch
+    EXPECT_EQ(m->mapper.irqCounter, 33);
+    Write(*m, 0xFFFE, 0);  // $E000
+    EXPECT_FALSE(m->mapper.irqEnabled);
+    Write(*m, 0xE001, 0);
+    EXPECT_TRUE(m->mapper.irqEnabled);
+}
+
+TEST(Mmc3Test, SetupKeepsTheCounterStateOfThePreviousCartridge) {
+    auto m = StartMapper(4, 8, 8);
+    Write(*m, 0x8000, 0xC5);
+    Write(*m, 0xC001, 12);
+    Write(*m, 0xC000, 7);
+    ASSERT_TRUE(MapperSetup(*m, 4));
+    EXPECT_EQ(m->mapper.mmc3BankSelect, 0xC5);
+    EXPECT_EQ(m->mapper.mmc3ChrInvert, 0);
+    EXPECT_EQ(m->mapper.irqLatch, 12);
+    EXPECT_EQ(m->mapper.irqCounter, 7);
+    EXPECT_TRUE(m->mapper.irqEnabled);
+}
+
+TEST(Mmc3Test, ScanlineCounterRaisesIrqAtZeroAndStops) {
+    auto m = StartMapper(4, 8, 8);
+    Write(*m, 0xC001, 10);
+    Write(*m, 0xC000, 0);
+    for (int call = 1; call < 10; ++call) {
+        EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None) << call;
+    }
+    EXPECT_FALSE(m->ppu.scrollUpdatePending);
+    EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::Irq);
+    EXPECT_TRUE(m->ppu.scrollUpdatePending);
+    EXPECT_FALSE(m->mapper.irqEnabled);
+    EXPECT_EQ(m->mapper.irqCounter, 0);
+    m->ppu.scrollUpdatePending = false;
+    for (int call = 0; call < 300; ++call) {
+        EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None);
+    }
+    EXPECT_EQ(m->mapper.irqCounter, 0);
+    EXPECT_FALSE(m->ppu.scrollUpdatePending);
+
+    // Enabled at zero: the counter wraps and the IRQ comes 65,536 calls later.
+    Write(*m, 0xE001, 0);
+    EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None);
+    EXPECT_EQ(m->mapper.irqCounter, 65535);
+    int calls = 0;
+    while (MapperScanline(*m, InterruptRequest::None) == InterruptRequest::None && calls < 70000) {
+        ++calls;
+    }
+    EXPECT_EQ(1 + calls + 1, 65536);  // the wrapping call, the quiet ones, the IRQ
+}
+
+TEST(Mmc3Test, DisabledCounterDoesNotCount) {
+    auto m = StartMapper(4, 8, 8);
+    Write(*m, 0xC001, 3);
+    Write(*m, 0xC000, 3);
+    Write(*m, 0xE000, 0);
+    for (int call = 0; call < 10; ++call) {
+        EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None);
+    }
+    EXPECT_EQ(m->mapper.irqCounter, 3);
+    EXPECT_FALSE(m->ppu.scrollUpdatePending);
+}
+
+TEST(ScanlineHookTest, OtherMappersLeaveTheRequestAndCounters) {
+    for (int number : {0, 1, 2, 9}) {
+        auto m = StartMapper(number, 2, 1);
+        m->mapper.irqCounter = 1;
+        m->mapper.irqEnabled = true;
+        m->mapper.bandaiIrqCounter = 1;
+        m->mapper.bandaiIrqEnabled = true;
+        EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None);
+        EXPECT_EQ(m->mapper.irqCounter, 1);
+        EXPECT_EQ(m->mapper.bandaiIrqCounter, 1);
+        EXPECT_FALSE(m->ppu.scrollUpdatePending);
+    }
+}
+
+// ---- MMC2 and MMC4
+
+TEST(Mmc2Test, SetupAndRegisters) {
+    auto m = StartMapper(9, 8, 16);
+    ExpectPrg(*m, 0, 13, 14, 15);
+    EXPECT_EQ(m->mapper.chrLatch, 0xFE);
+
+    const PageTables before = m->pages;
+    Write(*m, 0xD000, 3);  // latch is $FE: no effect
+    Write(*m, 0x8000, 3);
+    Write(*m, 0x9FFF, 3);
+    EXPECT_TRUE(SameTables(m->pages, before));
+
+    Write(*m, 0xE123, 3);
+    ExpectChr4K(*m, 0x1000, 12);
+    Write(*m, 0xB000, 5);
+    ExpectChr4K(*m, 0x0000, 20);
+    Write(*m, 0xC000, 6);
+    ExpectChr4K(*m, 0x0000, 24);
+    Write(*m, 0xA000, 9);
+    ExpectPrg(*m, 9, 13, 14, 15);
+    Write(*m, 0xF000, 1);
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+    Write(*m, 0xF000, 0);
+    EXPECT_EQ(m->cart.mirrorDistance, 2048);
+}
+
+TEST(Mmc2Test, SinglePageImageStaysInsideItsStore) {
+    auto m = StartMapper(9, 1, 1);
+    ExpectPrg(*m, 0, 1, 0, 1);
+}
+
+TEST(Mmc4Test, SetupAndRegisters) {
+    auto m = StartMapper(10, 8, 16);
+    ExpectPrg(*m, 0, 1, 14, 15);
+    EXPECT_EQ(m->mapper.chrLatch0, 0xFE);
+    EXPECT_EQ(m->mapper.chrLatch1, 0xFE);
+
+    const PageTables before = m->pages;
+    Write(*m, 0xB000, 3);
+    Write(*m, 0xD000, 3);
+    Write(*m, 0x9000, 3);
+    EXPECT_TRUE(SameTables(m->pages, before));
+
+    Write(*m, 0xA000, 2);
+    ExpectPrg(*m, 4, 5, 14, 15);
+    Write(*m, 0xC000, 3);
+    ExpectChr4K(*m, 0x0000, 12);
+    Write(*m, 0xE000, 1);
+    ExpectChr4K(*m, 0x1000, 4);
+    Write(*m, 0xF000, 1);
+    EXPECT_FALSE(m->cart.verticalMirroring);
+}
+
+// ---- Bandai
+
+TEST(BandaiTest, Registers) {
+    auto m = StartMapper(16, 8, 8);
+    for (int r = 0; r < 8; ++r) {
+        Write(*m, static_cast<uint16_t>(0x8000 + r), static_cast<uint8_t>(50 + r));
+    }
+    for (int r = 0; r < 8; ++r) EXPECT_EQ(ChrUnit(*m, static_cast<uint16_t>(r * 0x400)), 50 + r);
+    Write(*m, 0xFFF3, 7);  // decoded by address AND 15
+    EXPECT_EQ(ChrUnit(*m, 0x0C00), 7);
+
+    Write(*m, 0x8008, 3);
+    ExpectPrg(*m, 6, 7, 14, 15);
+
+    m->cart.verticalMirroring = true;
+    Write(*m, 0x8009, 1);
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+    EXPECT_TRUE(m->cart.verticalMirroring);
+    Write(*m, 0x8009, 0);
+    EXPECT_EQ(m->cart.mirrorDistance, 2048);
+
+    const PageTables before = m->pages;
+    Write(*m, 0x800B, 9);
+    Write(*m, 0x800D, 9);
+    Write(*m, 0x800F, 9);
+    EXPECT_TRUE(SameTables(m->pages, before));
+    EXPECT_EQ(m->mapper.bandaiIrqCounter, 0);
+}
+
+TEST(BandaiTest, CounterRaisesIrqAtTheFifthCall) {
+    auto m = StartMapper(16, 8, 8);
+    Write(*m, 0x800C, 5);
+    EXPECT_TRUE(m->mapper.bandaiIrqEnabled);
+    for (int call = 1; call < 5; ++call) {
+        EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None) << call;
+    }
+    EXPECT_FALSE(m->ppu.scrollUpdatePending);
+    EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::Irq);
+    EXPECT_TRUE(m->ppu.scrollUpdatePending);
+    EXPECT_FALSE(m->mapper.bandaiIrqEnabled);
+    EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None);
+
+    Write(*m, 0x800C, 2);
+    Write(*m, 0x800A, 0);  // bit 0 clear: disabled
+    EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None);
+    EXPECT_EQ(m->mapper.bandaiIrqCounter, 2);
+    Write(*m, 0x800A, 1);
+    EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None);
+    EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::Irq);
+}
+
+}  // namespace
+}  // namespace vexalo
