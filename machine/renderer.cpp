@@ -1,0 +1,165 @@
+// The scanline renderer: one background row of the frame buffer per call, all sprites once per
+// frame, and the line at which the sprite-0 flag rises. Pixels are palette indices (background
+// 4 x palette + colour, sprites 16 + 4 x palette + colour); colours are applied on the way out.
+#include "machine/renderer.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "machine/machine.h"
+
+namespace vexalo {
+
+namespace {
+
+constexpr int kTilesPerRow = 33;  // 32 visible tiles plus one for the fine horizontal scroll
+constexpr int kNameTableRows = 30;
+constexpr int kAttributeOffset = 0x3C0;
+
+constexpr uint8_t kControlSpriteTable = 0x08;
+constexpr uint8_t kControlBackgroundTable = 0x10;
+constexpr uint8_t kControlTallSprites = 0x20;
+constexpr uint8_t kMaskBackground = 0x08;
+
+constexpr uint8_t kSpritePalette = 0x03;
+constexpr uint8_t kSpriteBehind = 0x20;
+constexpr uint8_t kSpriteFlipX = 0x40;
+constexpr uint8_t kSpriteFlipY = 0x80;
+
+// Byte of a 64-bit word that lands at memory offset `offset` when the word is stored.
+constexpr int ByteShift(int offset) {
+    return 8 * (std::endian::native == std::endian::little ? offset : 7 - offset);
+}
+
+// For each pattern byte, a word whose byte k (in memory order) is bit 7 - k of the pattern byte:
+// the leftmost pixel of a tile row comes first.
+constexpr std::array<uint64_t, 256> MakeSpreadTable() {
+    std::array<uint64_t, 256> table{};
+    for (int value = 0; value < 256; ++value) {
+        uint64_t word = 0;
+        for (int k = 0; k < 8; ++k) {
+            if (value & (0x80 >> k)) word |= uint64_t{1} << ByteShift(k);
+        }
+        table[value] = word;
+    }
+    return table;
+}
+
+constexpr std::array<uint64_t, 256> kSpread = MakeSpreadTable();
+
+// 4 x palette in each of the eight bytes.
+constexpr std::array<uint64_t, 4> kPaletteFill = {0x0000000000000000, 0x0404040404040404,
+                                                  0x0808080808080808, 0x0C0C0C0C0C0C0C0C};
+
+// Start of a sprite's pattern: 8x16 sprites take their table from bit 0 of the tile number and
+// use the pair of tiles beginning at the even number.
+int SpritePatternStart(uint8_t control, uint8_t tile) {
+    if (control & kControlTallSprites) return (tile & 1) * 0x1000 + 32 * (tile >> 1);
+    return ((control & kControlSpriteTable) ? 0x1000 : 0) + 16 * tile;
+}
+
+// Address of the plane-0 byte of pattern row p (0-15) of a sprite.
+int SpriteRowAddress(int start, int p) {
+    return start + (p & 7) + (p >= 8 ? 16 : 0);
+}
+
+}  // namespace
+
+void RenderBackgroundLine(Machine& m, int line) {
+    if (line < kFirstDrawnLine || line > kLastDrawnLine) return;
+    uint8_t* out = m.frame.data() + line * kScreenWidth;
+    const PpuState& ppu = m.ppu;
+    if (!(ppu.ppuMask & kMaskBackground)) {
+        std::memset(out, 0, kScreenWidth);
+        return;
+    }
+
+    const int base = (ppu.ppuControl & kControlBackgroundTable) ? 0x1000 : 0;
+    const int y = line + ppu.scrollY;
+    const int fineY = y & 7;
+    int row = y >> 3;
+    int table = 0x2000 + 1024 * (ppu.ppuControl & 3);
+    if (row >= kNameTableRows) {
+        row -= kNameTableRows;  // continue in the table below
+        table ^= 0x0800;
+    }
+    // Tile numbers of this row; a scroll beyond 239 would reach no further than the attributes.
+    const int tileRow = 32 * row;
+    const int attributeRow = kAttributeOffset + 8 * (row >> 2);
+    const int rowShift = 2 * (row & 2);
+    int column = ppu.scrollX >> 3;
+
+    // Tiles are expanded whole into a row that starts up to 7 pixels left of the screen.
+    alignas(8) uint8_t tiles[kTilesPerRow * 8];
+    const uint8_t* vram = ppu.vram.data();
+    for (int i = 0; i < kTilesPerRow; ++i) {
+        const uint8_t attribute = vram[table + attributeRow + (column >> 2)];
+        const int palette = (attribute >> ((column & 2) + rowShift)) & 3;
+        const uint16_t address =
+            static_cast<uint16_t>(base + 16 * vram[table + tileRow + column] + fineY);
+        const uint64_t pixels = kSpread[PatternByte(m, address)] |
+                                (kSpread[PatternByte(m, address + 8)] << 1) | kPaletteFill[palette];
+        std::memcpy(tiles + 8 * i, &pixels, sizeof pixels);
+        if (++column == 32) {
+            column = 0;
+            table ^= 0x0400;  // the table to the right
+        }
+    }
+    std::memcpy(out, tiles + (ppu.scrollX & 7), kScreenWidth);
+}
+
+void RenderSprites(Machine& m, int first) {
+    const PpuState& ppu = m.ppu;
+    const int height = (ppu.ppuControl & kControlTallSprites) ? 16 : 8;
+    // Rows above the first drawn line, and rows from 231 on, are never written.
+    first = std::max(first, kFirstDrawnLine);
+    constexpr int kEnd = kLastDrawnLine;
+
+    for (int n = 63; n >= 0; --n) {
+        const int spriteY = ppu.oam[4 * n];
+        const uint8_t tile = ppu.oam[4 * n + 1];
+        const uint8_t attributes = ppu.oam[4 * n + 2];
+        const int spriteX = ppu.oam[4 * n + 3];
+        if (spriteY >= kEnd) continue;
+
+        const int start = SpritePatternStart(ppu.ppuControl, tile);
+        const int colourBase = 16 + 4 * (attributes & kSpritePalette);
+        const int firstRow = std::max(0, first - spriteY);
+        const int endRow = std::min(height, kEnd - spriteY);
+        for (int r = firstRow; r < endRow; ++r) {
+            const int p = (attributes & kSpriteFlipY) ? height - 1 - r : r;
+            const uint16_t address = static_cast<uint16_t>(SpriteRowAddress(start, p));
+            const uint8_t low = PatternByte(m, address);
+            const uint8_t high = PatternByte(m, address + 8);
+            if ((low | high) == 0) continue;
+            uint8_t* out = m.frame.data() + (spriteY + r) * kScreenWidth;
+            for (int b = 7; b >= 0; --b) {
+                const int colour = ((low >> b) & 1) | (((high >> b) & 1) << 1);
+                if (colour == 0) continue;
+                const int column = (attributes & kSpriteFlipX) ? spriteX + b : spriteX + 7 - b;
+                if (column >= kScreenWidth) continue;
+                // Behind the background: only where the background is transparent, whatever
+                // sprite may already be drawn there.
+                if ((attributes & kSpriteBehind) && (out[column] & 3) != 0) continue;
+                out[column] = static_cast<uint8_t>(colourBase + colour);
+            }
+        }
+    }
+}
+
+void ComputeSprite0Line(Machine& m) {
+    const PpuState& ppu = m.ppu;
+    const int height = (ppu.ppuControl & kControlTallSprites) ? 16 : 8;
+    const int spriteY = ppu.oam[0];
+    const int start = SpritePatternStart(ppu.ppuControl, ppu.oam[1]);
+    m.sprite0Line = spriteY;
+    for (int r = 0; r < height; ++r) {
+        const uint16_t address = static_cast<uint16_t>(SpriteRowAddress(start, r));
+        if (PatternByte(m, address) | PatternByte(m, address + 8)) m.sprite0Line = spriteY + r + 1;
+    }
+}
+
+}  // namespace vexalo
