@@ -1,0 +1,33 @@
+// The four sound channels played as MIDI notes.
+#pragma once
+
+#include <cstdint>
+
+namespace vexalo {
+
+struct Machine;
+class MidiOutput;
+
+struct SoundState {
+    bool sweepEnabled[4] = {};
+    uint16_t channelPeriod[4] = {};
+    int32_t lengthCounter[4] = {};
+    int32_t lastNote[4] = {};
+    bool midiOpen = false;
+    MidiOutput* output = nullptr;  // not owned; null means no device
+};
+
+void WriteSweepRegister(Machine& m, int channel, uint8_t value);
+void WritePeriod(Machine& m, int channel);
+void WriteChannelEnable(Machine& m, uint8_t value);
+void SoundTick(Machine& m);
+void PlayChannelFrequency(Machine& m, int channel, uint16_t frequency);
+void SetChannelLevel(Machine& m, int channel, int32_t level);
+void AllNotesOff(Machine& m);
+bool OpenSound(Machine& m);
+void CloseSound(Machine& m);
+
+// The note number PlayChannelFrequency sends for a frequency of 10-14000 Hz (128 is sent as 127).
+uint8_t FrequencyToNote(uint16_t frequency);
+
+}  // namespace vexalo
