@@ -1,0 +1,56 @@
+// The CPU's view of the machine: the four bus operations the interpreter is compiled against.
+// RAM, battery RAM and PRG reads are a mask or one table lookup and an addition; only the I/O
+// area ($2000-$5FFF) goes through the register dispatch.
+#pragma once
+
+#include <cstdint>
+
+#include "machine/machine.h"
+
+namespace vexalo {
+
+uint8_t IoRead(Machine& m, uint16_t address);
+void IoWrite(Machine& m, uint16_t address, uint8_t value);
+void SpriteDma(Machine& m, uint8_t value);
+InterruptRequest EndOfScanline(Machine& m);
+
+inline void MapperWrite(Machine& m, uint16_t address, uint8_t value) {
+    if (m.mapper.write) m.mapper.write(m, address, value);
+}
+
+// Byte at $6000-$FFFF through the CPU page table.
+inline uint8_t CartridgeByte(const Machine& m, uint16_t address) {
+    return *reinterpret_cast<const uint8_t*>(m.pages.cpu[address >> 13] + address);
+}
+
+struct MachineBus {
+    Machine& m;
+
+    uint8_t FetchByte(uint16_t address) const {
+        if (address >= 0x6000) return CartridgeByte(m, address);
+        if (address < 0x2000) return m.internalRam[address & 0x07FF];
+        return 0xFF;  // I/O area: no program code or stack lives there; no side effect
+    }
+
+    uint8_t ReadByte(uint16_t address) const {
+        if (address >= 0x6000) return CartridgeByte(m, address);
+        if (address < 0x2000) return m.internalRam[address & 0x07FF];
+        return IoRead(m, address);
+    }
+
+    void WriteByte(uint16_t address, uint8_t value) const {
+        if (address < 0x2000) {
+            m.internalRam[address & 0x07FF] = value;
+        } else if (address >= 0x8000) {
+            MapperWrite(m, address, value);
+        } else if (address >= 0x6000) {
+            m.cart.backedMemory[address & 0x1FFF] = value;
+        } else {
+            IoWrite(m, address, value);
+        }
+    }
+
+    InterruptRequest EndOfScanline() const { return vexalo::EndOfScanline(m); }
+};
+
+}  // namespace vexalo
