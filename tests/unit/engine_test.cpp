@@ -1,0 +1,255 @@
+// Engine lifecycle: start, reset, stop, the battery file and the log lines of each step.
+#include "cartridge/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "cartridge/loader.h"
+#include "tests/unit/image_builder.h"
+
+namespace vexalo {
+namespace {
+
+using test::BuildImage;
+using test::ImageShape;
+using test::TempDir;
+
+// Records what the engine asks of the window.
+struct RecordingHost : EngineHost {
+    std::vector<std::string> calls;
+    void SetCartridgeCommandsEnabled(bool on) override {
+        calls.push_back(on ? "enable" : "disable");
+    }
+    void SetStatusText(const std::string& text) override { calls.push_back("status:" + text); }
+    void VideoStart() override { calls.push_back("video-start"); }
+    void VideoStop() override { calls.push_back("video-stop"); }
+};
+
+// Writes $5A to $6001 and counts starts in $6000, then loops.
+ImageShape BatteryImage() {
+    ImageShape shape;
+    shape.flags6 = HeaderBattery | HeaderVertical;
+    shape.program = {0xA9, 0x5A, 0x8D, 0x01, 0x60, 0xEE, 0x00, 0x60, 0x4C, 0x08, 0xC0};
+    return shape;
+}
+
+std::vector<std::string> LinesAfter(const Log& log, size_t first) {
+    auto lines = log.Lines();
+    return {lines.begin() + long(std::min(first, lines.size())), lines.end()};
+}
+
+TEST(BatteryFileName, TakesTheNameUpToItsFirstFullStop) {
+    EXPECT_EQ(BatteryFileName("Games/", "Quest.nes"), "Games/Quest.sav");
+    EXPECT_EQ(BatteryFileName("Games/", "Quest.Two.nes"), "Games/Quest.sav");
+    EXPECT_EQ(BatteryFileName("", "Quest"), "sav");
+}
+
+TEST(Engine, StartLogsEachStepAndRunsTheProgram) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    RecordingHost host;
+    Engine engine(&host);
+    ASSERT_TRUE(engine.StartEngine(image));
+    EXPECT_TRUE(engine.Running());
+    EXPECT_EQ(engine.machine().log.Lines(),
+              (std::vector<std::string>{"", "Loading Cartridge : \"Quest.nes\".",
+                                        "iNES #0 file format found.", "[1] of PRG Rom",
+                                        "[1] of CHR Ram", "Size of the cartridge : [24 Kb]",
+                                        "A backed memory has been found.",
+                                        "Resetting 6502 engine ...", "6502 engine started."}));
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"enable", "video-start", "status:QUEST.NES"}));
+
+    engine.RunFrames(1);
+    EXPECT_EQ(engine.machine().cart.backedMemory[0], 1);
+    EXPECT_EQ(engine.machine().cart.backedMemory[1], 0x5A);
+    EXPECT_EQ(engine.machine().framesCompleted, 1u);
+}
+
+TEST(Engine, BatteryMemorySurvivesAStopAndAStart) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.Two.nes", BuildImage(BatteryImage()));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.RunFrames(2);
+    engine.FreeRom();
+    const auto saved = dir.Read("Quest.sav");
+    ASSERT_EQ(saved.size(), 8192u);
+    EXPECT_EQ(saved[0], 1);
+    EXPECT_EQ(saved[1], 0x5A);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Quest.sav.tmp"));
+    // Stopping clears the memories.
+    EXPECT_EQ(engine.machine().cart.backedMemory[1], 0);
+
+    const size_t mark = engine.machine().log.Lines().size();
+    ASSERT_TRUE(engine.StartEngine(image));
+    const auto lines = LinesAfter(engine.machine().log, mark);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Loading backed memory file \"Quest.sav\"."),
+              lines.end());
+    engine.RunFrames(1);
+    EXPECT_EQ(engine.machine().cart.backedMemory[0], 2);
+}
+
+TEST(Engine, LoadingASecondImageSavesTheFirstInOrder) {
+    TempDir dir;
+    const auto first = dir.Write("One.nes", BuildImage(BatteryImage()));
+    const auto second = dir.Write("Two.nes", BuildImage(BatteryImage()));
+    dir.Write("Two.sav", std::vector<uint8_t>(8192, 7));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(first));
+    engine.RunFrames(1);
+    const size_t mark = engine.machine().log.Lines().size();
+    ASSERT_TRUE(engine.StartEngine(second));
+    EXPECT_EQ(LinesAfter(engine.machine().log, mark),
+              (std::vector<std::string>{
+                  "6502 engine stopped.", "Saving backed memory file \"One.sav\".",
+                  "Cartridge discharged.", "", "Loading Cartridge : \"Two.nes\".",
+                  "iNES #0 file format found.", "[1] of PRG Rom", "[1] of CHR Ram",
+                  "Size of the cartridge : [24 Kb]", "A backed memory has been found.",
+                  "Loading backed memory file \"Two.sav\".", "Resetting 6502 engine ...",
+                  "6502 engine started."}));
+    EXPECT_EQ(dir.Read("One.sav")[0], 1);
+    EXPECT_EQ(engine.machine().cart.backedMemory[2], 7);
+}
+
+TEST(Engine, FreeRomDisablesTheCommandsAndEndsWithDischarged) {
+    TempDir dir;
+    const auto image = dir.Write("Plain.nes", BuildImage({}));
+    RecordingHost host;
+    Engine engine(&host);
+    ASSERT_TRUE(engine.StartEngine(image));
+    host.calls.clear();
+    engine.FreeRom();
+    EXPECT_FALSE(engine.CartridgeStarted());
+    EXPECT_FALSE(engine.Running());
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"disable", "video-stop", "status:"}));
+    EXPECT_EQ(engine.machine().log.Lines().back(), "Cartridge discharged.");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Plain.sav"));
+    // A second Free ROM has nothing to free.
+    const size_t lines = engine.machine().log.Lines().size();
+    engine.FreeRom();
+    EXPECT_EQ(engine.machine().log.Lines().size(), lines);
+}
+
+TEST(Engine, ResetKeepsMemoryAndBanks) {
+    TempDir dir;
+    ImageShape shape = BatteryImage();
+    const auto image = dir.Write("Quest.nes", BuildImage(shape));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.RunFrames(1);
+    Machine& m = engine.machine();
+    m.internalRam[0x123] = 0x77;
+    const uintptr_t prgPage = m.pages.cpu[4];
+    const size_t mark = m.log.Lines().size();
+    engine.Reset();
+    EXPECT_EQ(LinesAfter(m.log, mark), std::vector<std::string>{"Resetting 6502 engine ..."});
+    EXPECT_EQ(m.internalRam[0x123], 0x77);
+    EXPECT_EQ(m.cart.backedMemory[0], 1);
+    EXPECT_EQ(m.pages.cpu[4], prgPage);
+    EXPECT_EQ(m.cpu.PC, 0xC000);
+    EXPECT_EQ(m.cpu.S, 0xFF);
+    engine.RunFrames(1);
+    EXPECT_EQ(m.cart.backedMemory[0], 2);
+}
+
+TEST(Engine, PauseStopsAndResumesTheRunLoop) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.Pause();
+    EXPECT_FALSE(engine.Running());
+    engine.RunFrames(1);  // nothing runs while paused
+    EXPECT_EQ(engine.machine().framesCompleted, 0u);
+    engine.Pause();
+    engine.RunFrames(1);
+    EXPECT_EQ(engine.machine().framesCompleted, 1u);
+}
+
+TEST(Engine, UnsupportedMapperLeavesTheCommandsDisabled) {
+    TempDir dir;
+    ImageShape shape;
+    shape.flags6 = 0x50;  // mapper 5
+    const auto bad = dir.Write("Bad.nes", BuildImage(shape));
+    const auto good = dir.Write("Good.nes", BuildImage({}));
+    RecordingHost host;
+    Engine engine(&host);
+    EXPECT_FALSE(engine.StartEngine(bad));
+    EXPECT_FALSE(engine.CartridgeStarted());
+    EXPECT_EQ(engine.machine().log.Lines().back(), "* iNES mapper #5 not supported.");
+    EXPECT_TRUE(host.calls.empty());
+
+    const size_t mark = engine.machine().log.Lines().size();
+    ASSERT_TRUE(engine.StartEngine(good));
+    const auto lines = LinesAfter(engine.machine().log, mark);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "6502 engine stopped."), 0);
+}
+
+TEST(Engine, StopWithNothingLoadedWritesNoBatteryFile) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.FreeRom();
+    std::filesystem::remove(dir.path() / "Quest.sav");
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    engine.StopEngine();  // the F3 key with nothing loaded
+    std::filesystem::current_path(cwd);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "sav"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Quest.sav"));
+    EXPECT_EQ(engine.machine().log.Lines().back(), "Cartridge discharged.");
+}
+
+TEST(Engine, AFailedSaveKeepsTheCartridgeAndThePreviousFile) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    dir.Write("Quest.sav", std::vector<uint8_t>(8192, 0x33));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.RunFrames(1);
+    // A directory where the temporary file must go makes the write fail, even for root.
+    std::filesystem::create_directory(dir.path() / "Quest.sav.tmp");
+    EXPECT_THROW(engine.FreeRom(), FileError);
+    EXPECT_TRUE(engine.CartridgeStarted());
+    EXPECT_EQ(engine.machine().cart.backedMemory[0], 0x34);  // loaded $33, counted one start
+    EXPECT_EQ(dir.Read("Quest.sav"), std::vector<uint8_t>(8192, 0x33));
+
+    std::filesystem::remove(dir.path() / "Quest.sav.tmp");
+    engine.FreeRom();
+    EXPECT_EQ(dir.Read("Quest.sav")[0], 0x34);
+}
+
+TEST(Engine, ABatteryFileOfAnotherSizeIsReportedAndKept) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    std::vector<uint8_t> odd(10000, 0x44);
+    dir.Write("Quest.sav", odd);
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    const auto lines = engine.machine().log.Lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "The backed memory file holds 10000 bytes instead of 8192; 8192 were "
+                        "loaded."),
+              lines.end());
+    engine.FreeRom();
+    EXPECT_EQ(dir.Read("Quest.sav.bak"), odd);
+    EXPECT_EQ(dir.Read("Quest.sav").size(), 8192u);
+}
+
+TEST(Engine, AnUnreadableImageThrowsTheSystemMessage) {
+    TempDir dir;
+    Engine engine;
+    try {
+        engine.StartEngine((dir.path() / "missing.nes").string());
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(engine.CartridgeStarted());
+}
+
+}  // namespace
+}  // namespace vexalo
