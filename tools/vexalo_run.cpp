@@ -1,0 +1,323 @@
+// vexalo-run: the headless runner. Loads an image the way the desktop does (printing the same log
+// lines), resets the machine and runs it unpaced for a number of frames.
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cartridge/engine.h"
+#include "cartridge/loader.h"
+#include "debugger/disassembler.h"
+#include "input/input_device.h"
+#include "input/input_script.h"
+#include "input/joypad.h"
+#include "machine/bitmap_file.h"
+#include "machine/bus.h"
+#include "machine/palette.h"
+#include "machine/renderer.h"
+#include "sound/midi_recorder.h"
+#include "sound/wav_file.h"
+#ifdef VEXALO_WITH_PLATFORM
+#include "sound/fluidsynth_output.h"
+#endif
+
+using namespace vexalo;
+
+namespace {
+
+void Usage() {
+    std::fputs(
+        "usage: vexalo-run IMAGE [options]\n"
+        "  --frames N           run N frames (default 60)\n"
+        "  --frame-skip N       draw one frame in N (default 1)\n"
+        "  --trace FILE         one line per executed instruction ('-' for standard output)\n"
+        "  --peek ADDR[:LEN]    after the run, print LEN bytes from ADDR (hexadecimal)\n"
+        "  --snapshot FILE.bmp  after the run, save the picture as a bitmap\n"
+        "  --bench              print the emulation speed as the last line\n"
+        "  --input SCRIPT       hold joypad buttons from a script: lines 'FRAME PLAYER BUTTONS'\n"
+        "  --midi-log FILE      write every MIDI message with its frame number\n"
+        "  --wav FILE           render the notes on the built-in synthesizer into a WAV file\n",
+        stderr);
+}
+
+struct Peek {
+    uint16_t address;
+    int length;
+};
+
+struct Options {
+    std::string image;
+    int64_t frames = 60;
+    int frameSkip = 1;
+    std::string trace;
+    std::vector<Peek> peeks;
+    std::string snapshot;
+    bool bench = false;
+    std::string input;
+    std::string midiLog;
+    std::string wav;
+};
+
+bool ParseNumber(const char* text, int base, long long min, long long max, long long& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text, &end, base);
+    if (errno || end == text || *end || v < min || v > max) return false;
+    out = v;
+    return true;
+}
+
+bool ParsePeek(const std::string& arg, Peek& peek) {
+    const size_t colon = arg.find(':');
+    long long address = 0, length = 1;
+    if (!ParseNumber(arg.substr(0, colon).c_str(), 16, 0, 0xFFFF, address)) return false;
+    if (colon != std::string::npos &&
+        !ParseNumber(arg.substr(colon + 1).c_str(), 16, 1, 0x10000, length))
+        return false;
+    peek = {static_cast<uint16_t>(address), static_cast<int>(length)};
+    return true;
+}
+
+// Returns false (after saying why) on a malformed command line.
+bool ParseOptions(int argc, char** argv, Options& o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        long long n = 0;
+        if (arg == "--frames" && hasValue && ParseNumber(argv[i + 1], 10, 0, 1LL << 40, n)) {
+            o.frames = n;
+            ++i;
+        } else if (arg == "--frame-skip" && hasValue && ParseNumber(argv[i + 1], 10, 1, 10, n)) {
+            o.frameSkip = static_cast<int>(n);
+            ++i;
+        } else if (arg == "--trace" && hasValue) {
+            o.trace = argv[++i];
+        } else if (arg == "--peek" && hasValue) {
+            Peek p;
+            if (!ParsePeek(argv[++i], p)) {
+                std::fprintf(stderr, "vexalo-run: bad --peek value '%s'\n", argv[i]);
+                return false;
+            }
+            o.peeks.push_back(p);
+        } else if (arg == "--snapshot" && hasValue) {
+            o.snapshot = argv[++i];
+        } else if (arg == "--input" && hasValue) {
+            o.input = argv[++i];
+        } else if (arg == "--midi-log" && hasValue) {
+            o.midiLog = argv[++i];
+        } else if (arg == "--wav" && hasValue) {
+#ifdef VEXALO_WITH_PLATFORM
+            o.wav = argv[++i];
+#else
+            std::fputs("vexalo-run: built without the synthesizer; --wav is not available\n",
+                       stderr);
+            return false;
+#endif
+        } else if (arg == "--bench") {
+            o.bench = true;
+        } else if (arg == "--help" || arg == "-h") {
+            return false;
+        } else if (!arg.empty() && arg[0] != '-' && o.image.empty()) {
+            o.image = arg;
+        } else {
+            std::fprintf(stderr, "vexalo-run: bad argument '%s'\n", arg.c_str());
+            return false;
+        }
+    }
+    if (o.image.empty()) {
+        std::fputs("vexalo-run: no image given\n", stderr);
+        return false;
+    }
+    return true;
+}
+
+void PrintLog(Log& log) {
+    const uint64_t dropped = log.Drain([](const std::string& line) { std::puts(line.c_str()); });
+    if (dropped) std::printf("(%" PRIu64 " earlier log lines not kept)\n", dropped);
+}
+
+// A bus for listing instructions without touching the machine: every read is the
+// side-effect-free fetch, so tracing never changes what the machine does.
+struct ListingBus {
+    const MachineBus& bus;
+    uint8_t FetchByte(uint16_t a) const { return bus.FetchByte(a); }
+    uint8_t ReadByte(uint16_t a) const { return bus.FetchByte(a); }
+};
+
+struct TraceHook {
+    std::FILE* out;
+    const Machine* m;
+    void operator()(const CpuState& s) const {
+        MachineBus bus{const_cast<Machine&>(*m)};
+        ListingBus listing{bus};
+        uint16_t address = s.PC;
+        std::string text;
+        DisassembleAt(listing, address, text);
+        std::fprintf(out, "%04X  A:%02X X:%02X Y:%02X P:%02X S:%02X  %s\n", s.PC, s.A, s.X, s.Y,
+                     s.P, s.S, text.c_str());
+    }
+};
+
+// Hands every message to several outputs (the recorder and the synthesizer). An output that
+// cannot be opened is left out, so the recorder still records without a SoundFont.
+class TeeOutput : public MidiOutput {
+   public:
+    void Add(MidiOutput* output) { outputs_.push_back(output); }
+    void Open() override {
+        open_.clear();
+        std::string failure;
+        for (MidiOutput* o : outputs_) {
+            try {
+                o->Open();
+                open_.push_back(o);
+            } catch (const MidiError& e) {
+                failure = e.what();
+                std::fprintf(stderr, "vexalo-run: %s\n", e.what());
+            }
+        }
+        if (open_.empty()) throw MidiError(failure);
+    }
+    void Close() override {
+        for (MidiOutput* o : open_) o->Close();
+        open_.clear();
+    }
+    void ShortMessage(uint8_t status, uint8_t data1, uint8_t data2) override {
+        for (MidiOutput* o : open_) o->ShortMessage(status, data1, data2);
+    }
+    void SetVolume(uint16_t left, uint16_t right) override {
+        for (MidiOutput* o : open_) o->SetVolume(left, right);
+    }
+    bool Empty() const { return outputs_.empty(); }
+
+   private:
+    std::vector<MidiOutput*> outputs_;
+    std::vector<MidiOutput*> open_;
+};
+
+void WriteMidiLog(const std::string& fileName, const MidiRecorder& recorder) {
+    std::FILE* f = std::fopen(fileName.c_str(), "w");
+    if (!f) throw FileError(fileName + ": " + std::strerror(errno));
+    for (const MidiEvent& e : recorder.ShortMessages())
+        std::fprintf(f, "%" PRIu64 " %02X %02X %02X\n", e.frame, e.status, e.data1, e.data2);
+    if (std::fclose(f) != 0) throw FileError(fileName + ": " + std::strerror(errno));
+}
+
+// The console's frame rate: the WAV file follows the emulated time.
+constexpr double kFramesPerSecond = 60.0988;
+
+int Run(const Options& o) {
+    // Sound: the recorder for --midi-log, the offline synthesizer for --wav; silent otherwise.
+    // They outlive the engine, which closes them.
+    MidiRecorder recorder;
+    TeeOutput outputs;
+    if (!o.midiLog.empty()) outputs.Add(&recorder);
+#ifdef VEXALO_WITH_PLATFORM
+    FluidSynthOutput synthesizer(FluidSynthOutput::Mode::Offline);
+    if (!o.wav.empty()) outputs.Add(&synthesizer);
+#endif
+    std::vector<int16_t> samples;
+    Engine engine;
+    Machine& m = engine.machine();
+    recorder.SetClock(&m.framesCompleted);
+    if (!outputs.Empty()) m.sound.output = &outputs;
+    m.settings.FrameRate = o.frameSkip;
+
+    // Both joypads follow the script (frame numbers count from 0, the first frame after reset).
+    InputScript script;
+    if (!o.input.empty()) {
+        std::string error;
+        if (!LoadInputScript(o.input, script, error)) {
+            // A script that cannot be read names its file; a malformed line names its number.
+            throw FileError(error.rfind("line ", 0) == 0 ? o.input + ": " + error : error);
+        }
+    }
+    InputDevice devices[2];
+    InputScriptSource sources[2] = {{script, 0, &m.framesCompleted},
+                                    {script, 1, &m.framesCompleted}};
+    for (int p = 0; p < 2; ++p) {
+        devices[p].SetScriptedSource(&sources[p]);
+        m.pads.device[p] = &devices[p];
+    }
+    ApplyKeyBindings(m);
+
+    const bool started = engine.StartEngine(o.image);
+    PrintLog(m.log);
+    if (!started) return 2;
+    if (!outputs.Empty() && !m.sound.midiOpen)
+        std::fputs("vexalo-run: the MIDI output could not be opened; the run is silent\n", stderr);
+
+    std::FILE* trace = nullptr;
+    if (!o.trace.empty()) {
+        trace = o.trace == "-" ? stdout : std::fopen(o.trace.c_str(), "w");
+        if (!trace) throw FileError(o.trace + ": " + std::strerror(errno));
+    }
+
+    const auto begin = std::chrono::steady_clock::now();
+    for (int64_t frame = 0; frame < o.frames && engine.Running(); ++frame) {
+        if (trace)
+            engine.Run(kLinesPerFrame, TraceHook{trace, &m});
+        else
+            engine.RunFrames(1);
+#ifdef VEXALO_WITH_PLATFORM
+        if (!o.wav.empty()) {
+            const auto due =
+                static_cast<size_t>((frame + 1) * FluidSynthOutput::kSampleRate / kFramesPerSecond);
+            const size_t have = samples.size() / 2;
+            samples.resize(due * 2);
+            synthesizer.Render(samples.data() + have * 2, due - have);
+        }
+#endif
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    if (trace && trace != stdout && std::fclose(trace) != 0)
+        throw FileError(o.trace + ": " + std::strerror(errno));
+
+    if (!o.snapshot.empty()) {
+        RenderSprites(m, kFirstDrawnLine);
+        WriteBitmapFile(o.snapshot, m.frame.data(), BuildColourTable(m.ppu.vram));
+    }
+    MachineBus bus{m};
+    for (const Peek& p : o.peeks) {
+        std::printf("%04X:", p.address);
+        for (int i = 0; i < p.length; ++i)
+            std::printf(" %02X", bus.FetchByte(static_cast<uint16_t>(p.address + i)));
+        std::printf("\n");
+    }
+    PrintLog(m.log);
+    try {
+        engine.FreeRom();  // writes the battery file as the desktop does on exit
+    } catch (const FileError&) {
+        PrintLog(m.log);  // the log says which file was being saved
+        throw;
+    }
+    PrintLog(m.log);
+    if (!o.midiLog.empty()) WriteMidiLog(o.midiLog, recorder);
+    if (!o.wav.empty()) WriteWavFile(o.wav, samples);
+    if (o.bench) {
+        std::printf("frames: %" PRId64 "  seconds: %.3f  frames/s: %.0f\n", o.frames, seconds,
+                    seconds > 0 ? o.frames / seconds : 0.0);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        Usage();
+        return 64;
+    }
+    try {
+        return Run(options);
+    } catch (const FileError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "vexalo-run: %s\n", e.what());
+        return 1;
+    }
+}
