@@ -19,7 +19,7 @@ namespace vexalo {
 // What belongs to the window: the four cartridge menu items, the status bar's first panel and the
 // picture. The runner leaves every call empty.
 class EngineHost : public MachineHost {
-public:
+   public:
     virtual void SetCartridgeCommandsEnabled(bool /*enabled*/) {}
     virtual void SetStatusText(const std::string& /*text*/) {}
     virtual void VideoStart() {}
@@ -31,7 +31,7 @@ public:
 std::string BatteryFileName(const std::string& romFilePath, const std::string& romFileName);
 
 class Engine {
-public:
+   public:
     explicit Engine(EngineHost* host = nullptr);
     ~Engine();
     Engine(const Engine&) = delete;
@@ -75,7 +75,7 @@ public:
     // Runs whole frames (244 end-of-scanline calls each).
     void RunFrames(int64_t frames) { Run(frames * kLinesPerFrame); }
 
-private:
+   private:
     std::unique_ptr<Machine> machine_;
     EngineHost* host_;
     EngineHost nullHost_;

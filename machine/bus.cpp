@@ -63,8 +63,8 @@ void SpriteDma(Machine& m, uint8_t value) {
     }
     // The 256 bytes lie inside one 8 KB window, so they are contiguous in its store.
     const uint16_t start = static_cast<uint16_t>(value << 8);
-    std::memcpy(m.ppu.oam.data(), &*reinterpret_cast<const uint8_t*>(m.pages.cpu[start >> 13] + start),
-                256);
+    std::memcpy(m.ppu.oam.data(),
+                &*reinterpret_cast<const uint8_t*>(m.pages.cpu[start >> 13] + start), 256);
 }
 
 }  // namespace vexalo

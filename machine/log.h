@@ -13,7 +13,7 @@
 namespace vexalo {
 
 class Log {
-public:
+   public:
     explicit Log(size_t capacity = 10000);
 
     void Append(std::string_view line);
@@ -29,7 +29,7 @@ public:
     uint64_t TotalAppended() const { return total_; }
     size_t Capacity() const { return entries_.size(); }
 
-private:
+   private:
     enum class Kind : uint8_t { Text, IgnoredRead, IgnoredWrite };
     struct Entry {
         Kind kind = Kind::Text;

@@ -27,7 +27,7 @@ using FrameBuffer = std::array<uint8_t, kScreenWidth * kScreenHeight>;
 // What the machine asks of the program around it. The runner uses the defaults (nothing); the
 // desktop shows frames and runs its event loop here. Called per frame at most, never per access.
 class MachineHost {
-public:
+   public:
     virtual ~MachineHost() = default;
     // Line 8 of every frame: let the window handle its pending messages.
     virtual void ProcessMessages() {}

@@ -26,8 +26,8 @@ struct PpuState {
     std::array<uint8_t, 256> oam{};
 };
 
-uint8_t PpuReadStatus(Machine& m);                           // $2002
-uint8_t PpuReadData(Machine& m);                             // $2007
+uint8_t PpuReadStatus(Machine& m);                                   // $2002
+uint8_t PpuReadData(Machine& m);                                     // $2007
 void PpuWriteRegister(Machine& m, uint16_t address, uint8_t value);  // $2000-$2007
 
 }  // namespace vexalo

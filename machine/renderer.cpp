@@ -90,23 +90,31 @@ void RenderBackgroundLine(Machine& m, int line) {
     const int tileRow = 32 * row;
     const int attributeRow = kAttributeOffset + 8 * (row >> 2);
     const int rowShift = 2 * (row & 2);
-    int column = ppu.scrollX >> 3;
 
-    // Tiles are expanded whole into a row that starts up to 7 pixels left of the screen.
+    // Tiles are expanded whole into a row that starts up to 7 pixels left of the screen. The
+    // row runs from the scrolled column to the right edge of its name table, then on in the
+    // table to the right.
     alignas(8) uint8_t tiles[kTilesPerRow * 8];
+    uint8_t* dst = tiles;
     const uint8_t* vram = ppu.vram.data();
-    for (int i = 0; i < kTilesPerRow; ++i) {
-        const uint8_t attribute = vram[table + attributeRow + (column >> 2)];
-        const int palette = (attribute >> ((column & 2) + rowShift)) & 3;
-        const uint16_t address =
-            static_cast<uint16_t>(base + 16 * vram[table + tileRow + column] + fineY);
-        const uint64_t pixels = kSpread[PatternByte(m, address)] |
-                                (kSpread[PatternByte(m, address + 8)] << 1) | kPaletteFill[palette];
-        std::memcpy(tiles + 8 * i, &pixels, sizeof pixels);
-        if (++column == 32) {
-            column = 0;
-            table ^= 0x0400;  // the table to the right
+    const uintptr_t* patternPages = m.pages.ppu;
+    const int firstColumn = ppu.scrollX >> 3;
+    const int spans[2][2] = {{firstColumn, 32}, {0, firstColumn + 1}};
+    for (const auto& span : spans) {
+        const uint8_t* names = vram + table + tileRow;
+        const uint8_t* attributes = vram + table + attributeRow;
+        for (int column = span[0]; column < span[1]; ++column) {
+            const int palette = (attributes[column >> 2] >> ((column & 2) + rowShift)) & 3;
+            const unsigned address = (base + 16 * names[column] + fineY) & 0x1FFF;
+            // Both planes of a tile row lie in the same 1 KB pattern window.
+            const uint8_t* planes =
+                reinterpret_cast<const uint8_t*>(patternPages[address >> 10] + address);
+            const uint64_t pixels =
+                kSpread[planes[0]] | (kSpread[planes[8]] << 1) | kPaletteFill[palette];
+            std::memcpy(dst, &pixels, sizeof pixels);
+            dst += 8;
         }
+        table ^= 0x0400;  // the table to the right
     }
     std::memcpy(out, tiles + (ppu.scrollX & 7), kScreenWidth);
 }

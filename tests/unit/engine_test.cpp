@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "cartridge/loader.h"
 #include "tests/unit/image_builder.h"
 
@@ -220,6 +222,23 @@ TEST(Engine, AFailedSaveKeepsTheCartridgeAndThePreviousFile) {
     std::filesystem::remove(dir.path() / "Quest.sav.tmp");
     engine.FreeRom();
     EXPECT_EQ(dir.Read("Quest.sav")[0], 0x34);
+}
+
+TEST(Engine, AReadOnlyDirectoryKeepsTheSave) {
+    if (geteuid() == 0) GTEST_SKIP() << "directory permissions do not bind the superuser";
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.RunFrames(1);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read |
+                                                 std::filesystem::perms::owner_exec);
+    EXPECT_THROW(engine.FreeRom(), FileError);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+    EXPECT_TRUE(engine.CartridgeStarted());
+    EXPECT_EQ(engine.machine().cart.backedMemory[0], 1);
+    engine.FreeRom();
+    EXPECT_EQ(dir.Read("Quest.sav")[0], 1);
 }
 
 TEST(Engine, ABatteryFileOfAnotherSizeIsReportedAndKept) {

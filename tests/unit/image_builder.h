@@ -12,6 +12,8 @@
 
 namespace vexalo::test {
 
+inline constexpr uint8_t kJumpToSelf[] = {0x4C, 0x00, 0xC0};  // JMP $C000
+
 struct ImageShape {
     int prgPages = 1;
     int chrPages = 1;
@@ -19,17 +21,19 @@ struct ImageShape {
     uint8_t flags7 = 0;
     // Program placed at $8000 of the last PRG page's window ($C000 when one page); the reset
     // vector points at it, NMI and IRQ vectors at an RTI right after the program.
-    std::vector<uint8_t> program = {0x4C, 0x00, 0xC0};  // JMP $C000
+    std::vector<uint8_t> program{std::begin(kJumpToSelf), std::end(kJumpToSelf)};
 };
 
 // The image bytes. The program is placed at the start of the last 16 KB page, which the
 // default layout shows at $C000.
 inline std::vector<uint8_t> BuildImage(const ImageShape& shape) {
-    std::vector<uint8_t> image = {'N', 'E', 'S', 0x1A, uint8_t(shape.prgPages),
-                                  uint8_t(shape.chrPages), shape.flags6, shape.flags7};
-    image.resize(16, 0);
-    const size_t prgStart = image.size();
-    image.resize(prgStart + size_t(shape.prgPages) * 16384 + size_t(shape.chrPages) * 8192, 0);
+    const size_t prgStart = 16;
+    std::vector<uint8_t> image(prgStart + size_t(shape.prgPages) * 16384 +
+                                   size_t(shape.chrPages) * 8192,
+                               0);
+    const uint8_t header[8] = {'N', 'E', 'S', 0x1A, uint8_t(shape.prgPages),
+                               uint8_t(shape.chrPages), shape.flags6, shape.flags7};
+    std::copy(std::begin(header), std::end(header), image.begin());
     if (shape.prgPages > 0) {
         const size_t last = prgStart + size_t(shape.prgPages - 1) * 16384;
         std::copy(shape.program.begin(), shape.program.end(), image.begin() + last);
@@ -47,7 +51,7 @@ inline std::vector<uint8_t> BuildImage(const ImageShape& shape) {
 
 // A fresh directory under the test temporary directory, removed with the object.
 class TempDir {
-public:
+   public:
     TempDir() {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         path_ = std::filesystem::path(::testing::TempDir()) /
@@ -74,7 +78,7 @@ public:
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-private:
+   private:
     std::filesystem::path path_;
 };
 

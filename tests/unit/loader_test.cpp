@@ -45,22 +45,12 @@ uint8_t ChrByte(size_t i) {
 }
 
 Bytes Build(const Image& image) {
-    Bytes b = {'N',
-               'E',
-               'S',
-               0x1A,
-               image.prgPages,
-               image.chrPages,
-               image.flags6,
-               image.flags7,
-               image.byte8,
-               0,
-               0,
-               0,
-               0,
-               0,
-               0,
-               0};
+    Bytes b(16, 0);
+    const uint8_t header[9] = {
+        'N',          'E',          'S',        0x1A, image.prgPages, image.chrPages,
+        image.flags6, image.flags7, image.byte8};
+    std::copy(std::begin(header), std::end(header), b.begin());
+    b.reserve(16 + image.trainer.size() + image.prgPages * 16384UL + image.chrPages * 8192UL);
     b.insert(b.end(), image.trainer.begin(), image.trainer.end());
     const size_t prg = image.prgBytes >= 0 ? image.prgBytes : image.prgPages * 16384UL;
     for (size_t i = 0; i < prg; ++i) b.push_back(PrgByte(i));
