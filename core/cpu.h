@@ -1,0 +1,496 @@
+// The 6502 interpreter, compiled against a concrete bus type.
+//
+// A bus provides ReadByte, WriteByte, FetchByte and EndOfScanline as inline functions; the
+// interpreter is instantiated once with the machine's bus and, in the tests, with a flat logging
+// bus. Every access goes through those four operations, so the CPU owns no memory of its own.
+//
+// Speed: the run loop keeps the registers in a local copy of the record whose address never
+// escapes, so the compiler can hold them in machine registers even though every bus write goes
+// through a uint8_t pointer (which could alias any byte of the caller's record). The caller's
+// record is brought up to date before every EndOfScanline call, since the machine may read or
+// edit it there (debugger, nested run loop), and reloaded afterwards.
+#pragma once
+
+#include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "core/cpu_state.h"
+
+namespace vexalo {
+
+// Little-endian word through the full memory map: the low byte at `address`, then the high byte
+// at `address` + 1 (16-bit wrap).
+template <class Bus>
+inline uint16_t ReadWord(Bus& bus, uint16_t address) {
+    const uint8_t low = bus.ReadByte(address);
+    const uint8_t high = bus.ReadByte(uint16_t(address + 1));
+    return uint16_t(low | high << 8);
+}
+
+// Called before every instruction of CpuRun with the registers as they are then. This one does
+// nothing and compiles away.
+struct NoInstructionHook {
+    void operator()(const CpuState&) const {}
+};
+
+namespace cpu_detail {
+
+// Addressing modes and instruction bodies over one register record. Each member is small and
+// straight-line so that the opcode switch reads one line per opcode and compiles to direct code.
+template <class Bus>
+struct CpuCore {
+    CpuState& s;
+    Bus& bus;
+
+    // --- Operand bytes and effective addresses (PC advances past every operand byte) ---
+    uint8_t Fetch() { return bus.FetchByte(s.PC++); }
+    uint16_t Word() {
+        const uint8_t low = Fetch();
+        const uint8_t high = Fetch();
+        return uint16_t(low | high << 8);
+    }
+    uint8_t Imm() { return Fetch(); }
+    uint16_t Zp() { return Fetch(); }
+    uint16_t ZpX() { return uint8_t(Fetch() + s.X); }
+    uint16_t ZpY() { return uint8_t(Fetch() + s.Y); }
+    uint16_t Abs() { return Word(); }
+    uint16_t AbsX() { return uint16_t(Word() + s.X); }
+    uint16_t AbsY() { return uint16_t(Word() + s.Y); }
+    uint16_t IndX() { return Pointer(uint8_t(Fetch() + s.X)); }
+    uint16_t IndY() { return uint16_t(Pointer(Fetch()) + s.Y); }
+    // Pointer of (zp,X) and (zp),Y: the high byte comes from p + 1 as a full address, so a
+    // pointer at $FF takes its high byte from $0100.
+    uint16_t Pointer(uint16_t p) {
+        const uint8_t low = bus.FetchByte(p);
+        const uint8_t high = bus.FetchByte(uint16_t(p + 1));
+        return uint16_t(low | high << 8);
+    }
+
+    uint8_t Read(uint16_t address) { return bus.ReadByte(address); }
+    void Write(uint16_t address, uint8_t value) { bus.WriteByte(address, value); }
+
+    // --- Flags ---
+    // Sets N and Z from `value` and passes it through.
+    uint8_t Nz(uint8_t value) {
+        s.P = uint8_t((s.P & 0x7D) | NZTable[value]);
+        return value;
+    }
+    // N and Z from `value`, C from `carry`; every other bit kept.
+    uint8_t NzC(uint8_t value, bool carry) {
+        s.P = uint8_t((s.P & 0x7C) | NZTable[value] | (carry ? FlagC : 0));
+        return value;
+    }
+    void Set(uint8_t mask) { s.P |= mask; }
+    void Clear(uint8_t mask) { s.P &= uint8_t(~mask); }
+
+    // --- Arithmetic and logic ---
+    void Ora(uint8_t v) { s.A = Nz(uint8_t(s.A | v)); }
+    void And(uint8_t v) { s.A = Nz(uint8_t(s.A & v)); }
+    void Eor(uint8_t v) { s.A = Nz(uint8_t(s.A ^ v)); }
+    void Compare(uint8_t reg, uint8_t v) { NzC(uint8_t(reg - v), reg >= v); }
+    void Bit(uint8_t v) { s.P = uint8_t((s.P & 0x3D) | (v & 0xC0) | ((s.A & v) == 0 ? FlagZ : 0)); }
+    void Adc(uint8_t v) {
+        if (s.P & FlagD) return AdcDecimal(v);
+        const unsigned sum = s.A + v + (s.P & FlagC);
+        uint8_t p = s.P & 0x3C;
+        if (~(s.A ^ v) & (s.A ^ sum) & 0x80) p |= FlagV;
+        if (sum > 0xFF) p |= FlagC;
+        s.A = uint8_t(sum);
+        s.P = uint8_t(p | NZTable[s.A]);
+    }
+    void Sbc(uint8_t v) {
+        if (s.P & FlagD) return SbcDecimal(v);
+        const unsigned difference = unsigned(s.A - v - (1 - (s.P & FlagC))) & 0xFFFF;
+        uint8_t p = s.P & 0x3C;
+        if ((s.A ^ v) & (s.A ^ difference) & 0x80) p |= FlagV;
+        if ((difference >> 8) == 0) p |= FlagC;
+        s.A = uint8_t(difference);
+        s.P = uint8_t(p | NZTable[s.A]);
+    }
+    // Decimal mode: packed BCD digits, only C changes.
+    void AdcDecimal(uint8_t v) {
+        unsigned low = (s.A & 0x0F) + (v & 0x0F) + (s.P & FlagC);
+        unsigned high = (s.A >> 4) + (v >> 4);
+        if (low > 9) {
+            low += 6;
+            ++high;
+        }
+        if (high > 9) high += 6;
+        s.A = uint8_t((high << 4) | (low & 0x0F));
+        s.P = uint8_t((s.P & ~FlagC) | (high > 15 ? FlagC : 0));
+    }
+    void SbcDecimal(uint8_t v) {
+        uint8_t low = uint8_t((s.A & 0x0F) - (v & 0x0F) - (1 - (s.P & FlagC)));
+        unsigned borrow = 0;
+        if (low & 0x10) {
+            borrow = 1;
+            low = uint8_t(low - 6);
+        }
+        uint8_t high = uint8_t((s.A >> 4) - (v >> 4) - borrow);
+        if (high & 0x10) high = uint8_t(high - 6);
+        s.A = uint8_t((high << 4) | (low & 0x0F));
+        s.P = uint8_t((s.P & ~FlagC) | (high <= 15 ? FlagC : 0));
+    }
+
+    // --- Shifts, rotates, increments: value forms and memory forms (read once, write once) ---
+    uint8_t Asl(uint8_t v) { return NzC(uint8_t(v << 1), v & 0x80); }
+    uint8_t Lsr(uint8_t v) { return NzC(uint8_t(v >> 1), v & 0x01); }
+    uint8_t Rol(uint8_t v) { return NzC(uint8_t((v << 1) | (s.P & FlagC)), v & 0x80); }
+    uint8_t Ror(uint8_t v) { return NzC(uint8_t((v >> 1) | (s.P & FlagC) << 7), v & 0x01); }
+    uint8_t Inc(uint8_t v) { return Nz(uint8_t(v + 1)); }
+    uint8_t Dec(uint8_t v) { return Nz(uint8_t(v - 1)); }
+    void AslAt(uint16_t a) { Write(a, Asl(Read(a))); }
+    void LsrAt(uint16_t a) { Write(a, Lsr(Read(a))); }
+    void RolAt(uint16_t a) { Write(a, Rol(Read(a))); }
+    void RorAt(uint16_t a) { Write(a, Ror(Read(a))); }
+    void IncAt(uint16_t a) { Write(a, Inc(Read(a))); }
+    void DecAt(uint16_t a) { Write(a, Dec(Read(a))); }
+
+    // --- Control flow ---
+    // A taken branch costs one cycle more than its table entry, wherever its target lies.
+    void Branch(bool taken) {
+        if (!taken) {
+            ++s.PC;
+            return;
+        }
+        const int8_t offset = int8_t(Fetch());
+        s.PC = uint16_t(s.PC + offset);
+        s.CycleBudget -= 1;
+    }
+    void Jmp() { s.PC = Abs(); }
+    // The pointer's high byte is read at the next full address ($10FF pairs with $1100).
+    void JmpIndirect() { s.PC = ReadWord(bus, Abs()); }
+    // Pushes the address of the JSR's last byte: the high operand byte is read without advancing.
+    void Jsr() {
+        const uint8_t low = Fetch();
+        const uint8_t high = bus.FetchByte(s.PC);
+        Push(uint8_t(s.PC >> 8));
+        Push(uint8_t(s.PC));
+        s.PC = uint16_t(low | high << 8);
+    }
+    void Rts() {
+        const uint8_t low = Pull();
+        const uint8_t high = Pull();
+        s.PC = uint16_t((low | high << 8) + 1);
+    }
+    void Rti() {
+        Plp();
+        const uint8_t low = Pull();
+        const uint8_t high = Pull();
+        s.PC = uint16_t(low | high << 8);
+    }
+    void Brk() {
+        ++s.PC;
+        Push(uint8_t(s.PC >> 8));
+        Push(uint8_t(s.PC));
+        Push(uint8_t(s.P | FlagB));
+        s.P = uint8_t((s.P | FlagI) & ~FlagD);
+        s.PC = ReadWord(bus, 0xFFFE);
+    }
+
+    // --- Stack: pushes write through the memory map, pulls use the side-effect-free fetch ---
+    void Push(uint8_t v) {
+        Write(uint16_t(0x0100 | s.S), v);
+        --s.S;
+    }
+    uint8_t Pull() {
+        ++s.S;
+        return bus.FetchByte(uint16_t(0x0100 | s.S));
+    }
+    // Bit 5 is forced on; bit 4 is taken from the pulled byte.
+    void Plp() { s.P = uint8_t(Pull() | FlagUnused); }
+
+    // Interrupt entry between instructions. An Irq while I is set is dropped without a trace.
+    void Interrupt(InterruptRequest kind) {
+        uint16_t vector;
+        if (kind == InterruptRequest::Nmi) {
+            vector = 0xFFFA;
+        } else if (kind == InterruptRequest::Irq && !(s.P & FlagI)) {
+            vector = 0xFFFE;
+        } else {
+            return;
+        }
+        s.CycleBudget -= 7;
+        Push(uint8_t(s.PC >> 8));
+        Push(uint8_t(s.PC));
+        Push(uint8_t(s.P & ~FlagB));
+        Clear(FlagD);
+        if (kind == InterruptRequest::Irq) Set(FlagI);
+        s.PC = ReadWord(bus, vector);
+    }
+};
+
+// The fetch-charge-execute loop shared by CpuRun and CpuStepInstruction. With
+// kSingleInstruction it executes exactly one instruction and never calls EndOfScanline.
+// The opcode switch lives in this one function, so both users run the same per-opcode code and
+// the registers stay in the local copy `s` for the whole loop.
+//
+// `flatten` asks the compiler to inline every helper and bus operation called here: the
+// switch is far larger than the inliner's usual budget, and a single helper left out of line
+// would take the address of `s` and send the registers back to memory on every bus write
+// (measured: about 2.5 times slower). Compilers that do not know the attribute ignore it.
+template <bool kSingleInstruction, class Bus, class Hook>
+[[gnu::flatten]] inline void Interpret(CpuState& record, Bus& bus, Hook& hook) {
+    CpuState s = record;
+    CpuCore<Bus> c{s, bus};
+    for (;;) {
+        if constexpr (!std::is_same_v<Hook, NoInstructionHook>) {
+            record = s;
+            hook(std::as_const(record));
+        }
+        const uint8_t op = c.Fetch();
+        s.CycleBudget -= CycleTable[op];
+        switch (op) {
+            // Loads
+            case 0xA9: s.A = c.Nz(c.Imm()); break;
+            case 0xA5: s.A = c.Nz(c.Read(c.Zp())); break;
+            case 0xB5: s.A = c.Nz(c.Read(c.ZpX())); break;
+            case 0xAD: s.A = c.Nz(c.Read(c.Abs())); break;
+            case 0xBD: s.A = c.Nz(c.Read(c.AbsX())); break;
+            case 0xB9: s.A = c.Nz(c.Read(c.AbsY())); break;
+            case 0xA1: s.A = c.Nz(c.Read(c.IndX())); break;
+            case 0xB1: s.A = c.Nz(c.Read(c.IndY())); break;
+            case 0xA2: s.X = c.Nz(c.Imm()); break;
+            case 0xA6: s.X = c.Nz(c.Read(c.Zp())); break;
+            case 0xB6: s.X = c.Nz(c.Read(c.ZpY())); break;
+            case 0xAE: s.X = c.Nz(c.Read(c.Abs())); break;
+            case 0xBE: s.X = c.Nz(c.Read(c.AbsY())); break;
+            case 0xA0: s.Y = c.Nz(c.Imm()); break;
+            case 0xA4: s.Y = c.Nz(c.Read(c.Zp())); break;
+            case 0xB4: s.Y = c.Nz(c.Read(c.ZpX())); break;
+            case 0xAC: s.Y = c.Nz(c.Read(c.Abs())); break;
+            case 0xBC: s.Y = c.Nz(c.Read(c.AbsX())); break;
+
+            // Stores
+            case 0x85: c.Write(c.Zp(), s.A); break;
+            case 0x95: c.Write(c.ZpX(), s.A); break;
+            case 0x8D: c.Write(c.Abs(), s.A); break;
+            case 0x9D: c.Write(c.AbsX(), s.A); break;
+            case 0x99: c.Write(c.AbsY(), s.A); break;
+            case 0x81: c.Write(c.IndX(), s.A); break;
+            case 0x91: c.Write(c.IndY(), s.A); break;
+            case 0x86: c.Write(c.Zp(), s.X); break;
+            case 0x96: c.Write(c.ZpY(), s.X); break;
+            case 0x8E: c.Write(c.Abs(), s.X); break;
+            case 0x84: c.Write(c.Zp(), s.Y); break;
+            case 0x94: c.Write(c.ZpX(), s.Y); break;
+            case 0x8C: c.Write(c.Abs(), s.Y); break;
+
+            // Register transfers, increments and decrements
+            case 0xAA: s.X = c.Nz(s.A); break;
+            case 0xA8: s.Y = c.Nz(s.A); break;
+            case 0x8A: s.A = c.Nz(s.X); break;
+            case 0x98: s.A = c.Nz(s.Y); break;
+            case 0xBA: s.X = c.Nz(s.S); break;
+            case 0x9A: s.S = s.X; break;
+            case 0xE8: s.X = c.Inc(s.X); break;
+            case 0xC8: s.Y = c.Inc(s.Y); break;
+            case 0xCA: s.X = c.Dec(s.X); break;
+            case 0x88: s.Y = c.Dec(s.Y); break;
+
+            // Logic
+            case 0x09: c.Ora(c.Imm()); break;
+            case 0x05: c.Ora(c.Read(c.Zp())); break;
+            case 0x15: c.Ora(c.Read(c.ZpX())); break;
+            case 0x0D: c.Ora(c.Read(c.Abs())); break;
+            case 0x1D: c.Ora(c.Read(c.AbsX())); break;
+            case 0x19: c.Ora(c.Read(c.AbsY())); break;
+            case 0x01: c.Ora(c.Read(c.IndX())); break;
+            case 0x11: c.Ora(c.Read(c.IndY())); break;
+            case 0x29: c.And(c.Imm()); break;
+            case 0x25: c.And(c.Read(c.Zp())); break;
+            case 0x35: c.And(c.Read(c.ZpX())); break;
+            case 0x2D: c.And(c.Read(c.Abs())); break;
+            case 0x3D: c.And(c.Read(c.AbsX())); break;
+            case 0x39: c.And(c.Read(c.AbsY())); break;
+            case 0x21: c.And(c.Read(c.IndX())); break;
+            case 0x31: c.And(c.Read(c.IndY())); break;
+            case 0x49: c.Eor(c.Imm()); break;
+            case 0x45: c.Eor(c.Read(c.Zp())); break;
+            case 0x55: c.Eor(c.Read(c.ZpX())); break;
+            case 0x4D: c.Eor(c.Read(c.Abs())); break;
+            case 0x5D: c.Eor(c.Read(c.AbsX())); break;
+            case 0x59: c.Eor(c.Read(c.AbsY())); break;
+            case 0x41: c.Eor(c.Read(c.IndX())); break;
+            case 0x51: c.Eor(c.Read(c.IndY())); break;
+            case 0x24: c.Bit(c.Read(c.Zp())); break;
+            case 0x2C: c.Bit(c.Read(c.Abs())); break;
+
+            // Arithmetic
+            case 0x69: c.Adc(c.Imm()); break;
+            case 0x65: c.Adc(c.Read(c.Zp())); break;
+            case 0x75: c.Adc(c.Read(c.ZpX())); break;
+            case 0x6D: c.Adc(c.Read(c.Abs())); break;
+            case 0x7D: c.Adc(c.Read(c.AbsX())); break;
+            case 0x79: c.Adc(c.Read(c.AbsY())); break;
+            case 0x61: c.Adc(c.Read(c.IndX())); break;
+            case 0x71: c.Adc(c.Read(c.IndY())); break;
+            case 0xE9: c.Sbc(c.Imm()); break;
+            case 0xE5: c.Sbc(c.Read(c.Zp())); break;
+            case 0xF5: c.Sbc(c.Read(c.ZpX())); break;
+            case 0xED: c.Sbc(c.Read(c.Abs())); break;
+            case 0xFD: c.Sbc(c.Read(c.AbsX())); break;
+            case 0xF9: c.Sbc(c.Read(c.AbsY())); break;
+            case 0xE1: c.Sbc(c.Read(c.IndX())); break;
+            case 0xF1: c.Sbc(c.Read(c.IndY())); break;
+
+            // Compares
+            case 0xC9: c.Compare(s.A, c.Imm()); break;
+            case 0xC5: c.Compare(s.A, c.Read(c.Zp())); break;
+            case 0xD5: c.Compare(s.A, c.Read(c.ZpX())); break;
+            case 0xCD: c.Compare(s.A, c.Read(c.Abs())); break;
+            case 0xDD: c.Compare(s.A, c.Read(c.AbsX())); break;
+            case 0xD9: c.Compare(s.A, c.Read(c.AbsY())); break;
+            case 0xC1: c.Compare(s.A, c.Read(c.IndX())); break;
+            case 0xD1: c.Compare(s.A, c.Read(c.IndY())); break;
+            case 0xE0: c.Compare(s.X, c.Imm()); break;
+            case 0xE4: c.Compare(s.X, c.Read(c.Zp())); break;
+            case 0xEC: c.Compare(s.X, c.Read(c.Abs())); break;
+            case 0xC0: c.Compare(s.Y, c.Imm()); break;
+            case 0xC4: c.Compare(s.Y, c.Read(c.Zp())); break;
+            case 0xCC: c.Compare(s.Y, c.Read(c.Abs())); break;
+
+            // Shifts and rotates
+            case 0x0A: s.A = c.Asl(s.A); break;
+            case 0x06: c.AslAt(c.Zp()); break;
+            case 0x16: c.AslAt(c.ZpX()); break;
+            case 0x0E: c.AslAt(c.Abs()); break;
+            case 0x1E: c.AslAt(c.AbsX()); break;
+            case 0x4A: s.A = c.Lsr(s.A); break;
+            case 0x46: c.LsrAt(c.Zp()); break;
+            case 0x56: c.LsrAt(c.ZpX()); break;
+            case 0x4E: c.LsrAt(c.Abs()); break;
+            case 0x5E: c.LsrAt(c.AbsX()); break;
+            case 0x2A: s.A = c.Rol(s.A); break;
+            case 0x26: c.RolAt(c.Zp()); break;
+            case 0x36: c.RolAt(c.ZpX()); break;
+            case 0x2E: c.RolAt(c.Abs()); break;
+            case 0x3E: c.RolAt(c.AbsX()); break;
+            case 0x6A: s.A = c.Ror(s.A); break;
+            case 0x66: c.RorAt(c.Zp()); break;
+            case 0x76: c.RorAt(c.ZpX()); break;
+            case 0x6E: c.RorAt(c.Abs()); break;
+            case 0x7E: c.RorAt(c.AbsX()); break;
+
+            // Memory increments and decrements
+            case 0xE6: c.IncAt(c.Zp()); break;
+            case 0xF6: c.IncAt(c.ZpX()); break;
+            case 0xEE: c.IncAt(c.Abs()); break;
+            case 0xFE: c.IncAt(c.AbsX()); break;
+            case 0xC6: c.DecAt(c.Zp()); break;
+            case 0xD6: c.DecAt(c.ZpX()); break;
+            case 0xCE: c.DecAt(c.Abs()); break;
+            case 0xDE: c.DecAt(c.AbsX()); break;
+
+            // Branches
+            case 0x10: c.Branch(!(s.P & FlagN)); break;
+            case 0x30: c.Branch(s.P & FlagN); break;
+            case 0x50: c.Branch(!(s.P & FlagV)); break;
+            case 0x70: c.Branch(s.P & FlagV); break;
+            case 0x90: c.Branch(!(s.P & FlagC)); break;
+            case 0xB0: c.Branch(s.P & FlagC); break;
+            case 0xD0: c.Branch(!(s.P & FlagZ)); break;
+            case 0xF0: c.Branch(s.P & FlagZ); break;
+
+            // Jumps, subroutines, interrupts
+            case 0x4C: c.Jmp(); break;
+            case 0x6C: c.JmpIndirect(); break;
+            case 0x20: c.Jsr(); break;
+            case 0x60: c.Rts(); break;
+            case 0x40: c.Rti(); break;
+            case 0x00: c.Brk(); break;
+
+            // Stack
+            case 0x48: c.Push(s.A); break;
+            case 0x08: c.Push(s.P); break;
+            case 0x68: s.A = c.Nz(c.Pull()); break;
+            case 0x28: c.Plp(); break;
+
+            // Flags
+            case 0x18: c.Clear(FlagC); break;
+            case 0x38: c.Set(FlagC); break;
+            case 0x58: c.Clear(FlagI); break;
+            case 0x78: c.Set(FlagI); break;
+            case 0xD8: c.Clear(FlagD); break;
+            case 0xF8: c.Set(FlagD); break;
+            case 0xB8: c.Clear(FlagV); break;
+
+            // NOP, and every undocumented opcode: one byte, its table cycles, nothing else.
+            case 0xEA: break;
+            default: break;
+        }
+        if constexpr (kSingleInstruction) {
+            record = s;
+            return;
+        }
+        if (s.CycleBudget > 0) continue;
+
+        record = s;
+        const InterruptRequest request = bus.EndOfScanline();
+        s = record;
+        // The overshoot of the last instruction is dropped; the budget is full again even when
+        // the loop is about to return.
+        s.CycleBudget = s.CyclesPerLine;
+        if (request == InterruptRequest::Stop) {
+            record = s;
+            return;
+        }
+        if (request != InterruptRequest::None) c.Interrupt(request);
+    }
+}
+
+}  // namespace cpu_detail
+
+// Registers cleared, P = $22, S = $FF, PC from the reset vector, a fresh scanline budget.
+// Writes nothing and leaves the stack alone.
+template <class Bus>
+void CpuReset(CpuState& state, Bus& bus) {
+    state.Y = 0;
+    state.X = 0;
+    state.A = 0;
+    state.P = FlagUnused | FlagZ;
+    state.S = 0xFF;
+    state.PC = ReadWord(bus, 0xFFFC);
+    state.CycleBudget = state.CyclesPerLine;
+}
+
+// Enters an Nmi, or an Irq when I is clear; any other request (or a masked Irq) changes nothing.
+template <class Bus>
+void CpuInterrupt(CpuState& state, Bus& bus, InterruptRequest kind) {
+    cpu_detail::CpuCore<Bus>{state, bus}.Interrupt(kind);
+}
+
+// Runs until EndOfScanline returns Stop. EndOfScanline is called each time the scanline budget
+// is used up; an interrupt it reports is entered before the next instruction. On return the
+// budget is full. May be entered again, nested, from inside EndOfScanline on the same record.
+template <class Bus, class Hook = NoInstructionHook>
+void CpuRun(CpuState& state, Bus& bus, Hook hook = {}) {
+    cpu_detail::Interpret<false>(state, bus, hook);
+}
+
+// Executes exactly one instruction (charging its cycles) and returns the PC after it. Never
+// tests the budget and never calls EndOfScanline.
+template <class Bus>
+uint16_t CpuStepInstruction(CpuState& state, Bus& bus) {
+    NoInstructionHook hook;
+    cpu_detail::Interpret<true>(state, bus, hook);
+    return state.PC;
+}
+
+// One debugger step: one instruction plus the run loop's end-of-scanline bookkeeping. A Stop from
+// EndOfScanline is ignored, since the debugger drives the steps itself. Returns the PC after the
+// step, which is the handler's address when an interrupt was entered.
+template <class Bus>
+uint16_t CpuDebugStep(CpuState& state, Bus& bus) {
+    CpuStepInstruction(state, bus);
+    if (state.CycleBudget > 0) return state.PC;
+    const InterruptRequest request = bus.EndOfScanline();
+    state.CycleBudget = state.CyclesPerLine;
+    if (request == InterruptRequest::Irq || request == InterruptRequest::Nmi) {
+        CpuInterrupt(state, bus, request);
+    }
+    return state.PC;
+}
+
+}  // namespace vexalo

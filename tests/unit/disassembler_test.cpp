@@ -1,0 +1,212 @@
+// The 6502 listing: texts of the opcode table, instruction lengths, operand reads and wrap.
+#include "debugger/disassembler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "core/cpu.h"
+#include "tests/unit/flat_bus.h"
+
+namespace vexalo::test {
+namespace {
+
+struct Listed {
+    std::string text;
+    uint16_t next;
+};
+
+Listed ListAt(FlatBus& bus, uint16_t address) {
+    Listed result;
+    DisassembleAt(bus, address, result.text);
+    result.next = address;
+    return result;
+}
+
+Listed List(std::initializer_list<uint8_t> bytes, uint16_t at = 0xC000) {
+    FlatBus bus;
+    bus.Load(at, bytes);
+    return ListAt(bus, at);
+}
+
+TEST(DisassemblerTest, TextsAndLengthsOfTheTable) {
+    struct Case {
+        std::initializer_list<uint8_t> bytes;
+        const char* text;
+        int length;
+    };
+    const Case cases[] = {
+        {{0xA9, 0x05}, "LDA #05", 2},
+        {{0x4C, 0x34, 0x12}, "JMP $1234", 3},
+        {{0x6C, 0x00, 0x03}, "JMP ($0300)", 3},
+        {{0xD0, 0xFE}, "BNE FE", 2},  // raw offset, not the target
+        {{0xB0, 0x10}, "BCS 10", 2},
+        {{0x0A}, "ASL A", 1},
+        {{0x06, 0x80}, "ASL 80", 2},  // ASL writes no $
+        {{0x26, 0x80}, "ROL $80", 2},
+        {{0x02}, "NOP", 1},
+        {{0x80}, "BRA", 1},
+        {{0x12, 0x34}, "ORA $34, X", 2},  // listed as zero-page,X, two bytes
+        {{0xF2, 0x9A}, "SBC $9A, X", 2},
+        {{0xD2, 0x0F}, "CMP 0F, X", 2},
+        {{0x00}, "BRK", 1},
+        {{0x01, 0x44}, "ORA ($44, X)", 2},
+        {{0x21, 0x44}, "AND (44, X)", 2},
+        {{0xC1, 0x44}, "CMP (44, X)", 2},
+        {{0x11, 0x44}, "ORA ($44), Y", 2},
+        {{0xD1, 0x44}, "CMP (44), Y", 2},
+        {{0x96, 0x44}, "STX $44, Y", 2},
+        {{0xB6, 0x44}, "LDX $44, Y", 2},
+        {{0xBE, 0xCD, 0xAB}, "LDX $ABCD, Y", 3},
+        {{0x0E, 0xCD, 0xAB}, "ASL ABCD", 3},
+        {{0x1E, 0xCD, 0xAB}, "ASL ABCD, X", 3},
+        {{0x2C, 0x00, 0x20}, "BIT 2000", 3},
+        {{0x24, 0x01}, "BIT 01", 2},
+        {{0x20, 0x00, 0x90}, "JSR $9000", 3},
+        {{0xE0, 0xFF}, "CPX #FF", 2},
+        {{0xEC, 0x00, 0x01}, "CPX 0100", 3},
+        {{0xCE, 0x00, 0x01}, "DEC 0100", 3},
+        {{0xFE, 0x00, 0x01}, "INC $0100, X", 3},
+        {{0x89}, "BIT", 1},
+        {{0x3C}, "BIT", 1},
+        {{0x9C}, "STZ", 1},
+        {{0x7C}, "JMP", 1},
+        {{0x04}, "TSB", 1},
+        {{0x1C}, "TRB", 1},
+        {{0x1A}, "INA", 1},
+        {{0x3A}, "DEA", 1},
+        {{0xDA}, "PHX", 1},
+        {{0x7A}, "PLY", 1},
+        {{0x9A}, "TXS", 1},
+        {{0x6A}, "ROR A", 1},
+        {{0xEA}, "NOP", 1},
+    };
+    for (const Case& c : cases) {
+        const Listed listed = List(c.bytes);
+        EXPECT_EQ(listed.text, c.text);
+        EXPECT_EQ(listed.next, 0xC000 + c.length) << c.text;
+    }
+}
+
+TEST(DisassemblerTest, OperandsAreFetchedOrReadThroughTheMemoryMap) {
+    FlatBus bus;
+    bus.Load(0xC000, {0xA5, 0x10, 0xAD, 0x34, 0x12});
+    Listed listed = ListAt(bus, 0xC000);
+    EXPECT_EQ(listed.text, "LDA $10");
+    std::vector<BusAccess> expected = {BusFetch(0xC000, 0xA5), BusFetch(0xC001, 0x10)};
+    EXPECT_EQ(bus.log, expected);
+
+    bus.log.clear();
+    listed = ListAt(bus, listed.next);
+    EXPECT_EQ(listed.text, "LDA $1234");
+    EXPECT_EQ(listed.next, 0xC005);
+    expected = {BusFetch(0xC002, 0xAD), BusRead(0xC003, 0x34), BusRead(0xC004, 0x12)};
+    EXPECT_EQ(bus.log, expected);
+}
+
+TEST(DisassemblerTest, InstructionsRunningPastTheTopWrapToZero) {
+    FlatBus bus;
+    bus.memory[0xFFFF] = 0xA9;
+    bus.memory[0x0000] = 0x7E;
+    Listed listed = ListAt(bus, 0xFFFF);
+    EXPECT_EQ(listed.text, "LDA #7E");
+    EXPECT_EQ(listed.next, 0x0001);
+
+    bus = FlatBus{};
+    bus.Load(0xFFFE, {0x8D, 0x07, 0x20});  // STA $2007, operand straddling the wrap
+    bus.log.clear();
+    listed = ListAt(bus, 0xFFFE);
+    EXPECT_EQ(listed.text, "STA $2007");
+    EXPECT_EQ(listed.next, 0x0001);
+    const std::vector<BusAccess> expected = {BusFetch(0xFFFE, 0x8D), BusRead(0xFFFF, 0x07),
+                                             BusRead(0x0000, 0x20)};
+    EXPECT_EQ(bus.log, expected);
+
+    bus = FlatBus{};
+    bus.memory[0xFFFF] = 0xEA;
+    EXPECT_EQ(ListAt(bus, 0xFFFF).next, 0x0000);
+}
+
+// Every opcode: the operand shown is exactly the bytes consumed, and no placeholder survives.
+TEST(DisassemblerTest, EveryOpcodeShowsExactlyTheBytesItConsumes) {
+    for (int op = 0; op < 256; ++op) {
+        FlatBus bus;
+        bus.Load(0x8000, {uint8_t(op), 0x34, 0x12});
+        const Listed listed = ListAt(bus, 0x8000);
+        const int length = listed.next - 0x8000;
+        SCOPED_TRACE(::testing::Message() << "opcode $" << std::hex << op << " " << listed.text);
+        ASSERT_GE(length, 1);
+        ASSERT_LE(length, 3);
+        EXPECT_EQ(length, InstructionLength(uint8_t(op)));
+        EXPECT_EQ(listed.text.find('n'), std::string::npos);
+        EXPECT_FALSE(listed.text.empty());
+        const bool hasDigit = listed.text.find_first_of("0123456789") != std::string::npos;
+        if (length == 1) {
+            EXPECT_FALSE(hasDigit);
+        }
+        if (length == 2) {
+            EXPECT_NE(listed.text.find("34"), std::string::npos);
+            EXPECT_EQ(listed.text.find("12"), std::string::npos);
+        }
+        if (length == 3) {
+            EXPECT_NE(listed.text.find("1234"), std::string::npos);
+        }
+        // The pattern fixes the length.
+        const std::string pattern = DisassemblyPatterns[op];
+        const size_t placeholders = std::count(pattern.begin(), pattern.end(), 'n');
+        EXPECT_EQ(placeholders, length == 1 ? 0u : length == 2 ? 2u : 4u);
+    }
+}
+
+// The listing consumes what the interpreter consumes, except for the eight undocumented opcodes
+// 12, 32, ..., F2 which are listed with an operand byte but executed as one-byte no-ops.
+TEST(DisassemblerTest, LengthsAgreeWithTheInterpreter) {
+    const int controlFlow[] = {0x00, 0x20, 0x40, 0x60, 0x4C, 0x6C};
+    for (int op = 0; op < 256; ++op) {
+        if (std::find(std::begin(controlFlow), std::end(controlFlow), op) !=
+            std::end(controlFlow)) {
+            continue;
+        }
+        FlatBus bus;
+        bus.Load(0x8000, {uint8_t(op), 0x34, 0x12});
+        CpuState cpu;
+        cpu.PC = 0x8000;
+        cpu.S = 0xFF;
+        cpu.P = 0x20;
+        // Flags chosen so that no branch is taken: N, V, C and Z set for BPL/BVC/BCC/BNE, and
+        // clear for BMI/BVS/BCS/BEQ.
+        const bool branchWhenSet = (op & 0x20) != 0;
+        if ((op & 0x1F) == 0x10) cpu.P = branchWhenSet ? 0x20 : 0xE3;
+        CpuStepInstruction(cpu, bus);
+        const int executed = uint16_t(cpu.PC - 0x8000);
+        const int listed = InstructionLength(uint8_t(op));
+        const bool quirk = (op & 0x1F) == 0x12;
+        SCOPED_TRACE(::testing::Message() << "opcode $" << std::hex << op);
+        if (quirk) {
+            EXPECT_EQ(listed, 2);
+            EXPECT_EQ(executed, 1);
+        } else {
+            EXPECT_EQ(listed, executed);
+        }
+    }
+}
+
+TEST(DisassemblerTest, ListingCoversConsecutiveInstructions) {
+    FlatBus bus;
+    bus.Load(0x8000, {0x78, 0xD8, 0xA2, 0xFF, 0x9A, 0xAD, 0x02, 0x20, 0x10, 0xFB});
+    uint16_t address = 0x8000;
+    std::vector<std::string> lines;
+    std::string text;
+    while (address < 0x800A) {
+        DisassembleAt(bus, address, text);
+        lines.push_back(text);
+    }
+    const std::vector<std::string> expected = {"SEI", "CLD",       "LDX #FF",
+                                               "TXS", "LDA $2002", "BPL FB"};
+    EXPECT_EQ(lines, expected);
+}
+
+}  // namespace
+}  // namespace vexalo::test
