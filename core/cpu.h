@@ -231,7 +231,13 @@ struct CpuCore {
 // would take the address of `s` and send the registers back to memory on every bus write
 // (measured: about 2.5 times slower). Compilers that do not know the attribute ignore it.
 template <bool kSingleInstruction, class Bus, class Hook>
-[[gnu::flatten]] inline void Interpret(CpuState& record, Bus& bus, Hook& hook) {
+[[gnu::flatten]] inline void Interpret(CpuState& record, Bus& sharedBus, Hook& hook) {
+    // A bus that is only a handle on the machine is copied as well: a local copy cannot be
+    // reached through a byte pointer, so its machine pointer also stays in a register instead
+    // of being reloaded after every write.
+    using LocalBus = std::conditional_t<
+        std::is_trivially_copyable_v<Bus> && sizeof(Bus) <= 2 * sizeof(void*), Bus, Bus&>;
+    LocalBus bus = sharedBus;
     CpuState s = record;
     CpuCore<Bus> c{s, bus};
     for (;;) {
