@@ -14,13 +14,7 @@ FRAME_COUNT = $6010
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
-    lda #0
-    sta PPUCTRL
-    sta PPUMASK
+    RESET_MACHINE
     inc START_COUNT
     ldx #0
 :   lda signature, x

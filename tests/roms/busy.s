@@ -27,13 +27,7 @@ nmi_save_y: .res 1
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
-    lda #0
-    sta PPUCTRL
-    sta PPUMASK
+    RESET_MACHINE
     sta FRAME_COUNT
     sta FRAME_COUNT + 1
     sta LOOP_COUNT

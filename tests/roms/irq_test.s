@@ -24,13 +24,7 @@ result:         .res 1
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
-    lda #0
-    sta PPUCTRL
-    sta PPUMASK
+    RESET_MACHINE
     sta MMC3_IRQ_DISABLE
     CHECK_INIT
 

@@ -28,13 +28,7 @@ pad2:   .res 1
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
-    lda #0
-    sta PPUCTRL
-    sta PPUMASK
+    RESET_MACHINE
     sta FRAME_COUNT
     WAIT_VBLANK
     lda #CTRL_NMI

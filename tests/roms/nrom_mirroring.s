@@ -14,13 +14,7 @@ INES_HEADER 1, 1, 0, 0
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
-    lda #0
-    sta PPUCTRL
-    sta PPUMASK
+    RESET_MACHINE
     CHECK_INIT
 
 ; --- 1: internal RAM answers four times over $0000-$1FFF ---------------------------------------

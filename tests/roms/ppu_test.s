@@ -45,13 +45,7 @@ seen_frame: .res 1
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
-    lda #0
-    sta PPUCTRL
-    sta PPUMASK
+    RESET_MACHINE
     ldx #7
 :   sta RESULTS, x
     dex

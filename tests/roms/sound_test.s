@@ -28,13 +28,7 @@ nmi_save_x: .res 1
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
-    lda #0
-    sta PPUCTRL
-    sta PPUMASK
+    RESET_MACHINE
     sta FRAME_COUNT
     ldx #0
 :   sta STATUS_HISTORY, x

@@ -67,13 +67,7 @@ seen_frame:     .res 1
 .segment "CODE"
 
 reset:
-    sei
-    cld
-    ldx #$FF
-    txs
-    lda #0
-    sta PPUCTRL
-    sta PPUMASK
+    RESET_MACHINE
     WAIT_VBLANK
 
     ; Empty name tables $2000 and $2800 (and so their mirrors $2400 and $2C00).
