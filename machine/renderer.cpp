@@ -91,15 +91,17 @@ void RenderBackgroundLine(Machine& m, int line) {
     const int attributeRow = kAttributeOffset + 8 * (row >> 2);
     const int rowShift = 2 * (row & 2);
 
-    // Tiles are expanded whole into a row that starts up to 7 pixels left of the screen. The
-    // row runs from the scrolled column to the right edge of its name table, then on in the
-    // table to the right.
-    alignas(8) uint8_t tiles[kTilesPerRow * 8];
-    uint8_t* dst = tiles;
+    // Tiles are expanded whole: straight into the frame row when the scroll is a whole number
+    // of tiles, otherwise into a row that starts up to 7 pixels left of the screen, of which the
+    // visible 256 pixels are then copied. The row runs from the scrolled column to the right
+    // edge of its name table, then on in the table to the right.
+    const int fineX = ppu.scrollX & 7;
+    alignas(8) uint8_t shifted[kTilesPerRow * 8];
+    uint8_t* dst = fineX ? shifted : out;
     const uint8_t* vram = ppu.vram.data();
     const uintptr_t* patternPages = m.pages.ppu;
     const int firstColumn = ppu.scrollX >> 3;
-    const int spans[2][2] = {{firstColumn, 32}, {0, firstColumn + 1}};
+    const int spans[2][2] = {{firstColumn, 32}, {0, firstColumn + (fineX ? 1 : 0)}};
     for (const auto& span : spans) {
         const uint8_t* names = vram + table + tileRow;
         const uint8_t* attributes = vram + table + attributeRow;
@@ -116,7 +118,7 @@ void RenderBackgroundLine(Machine& m, int line) {
         }
         table ^= 0x0400;  // the table to the right
     }
-    std::memcpy(out, tiles + (ppu.scrollX & 7), kScreenWidth);
+    if (fineX) std::memcpy(out, shifted + fineX, kScreenWidth);
 }
 
 void RenderSprites(Machine& m, int first) {
