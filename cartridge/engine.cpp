@@ -19,35 +19,8 @@ std::string Quoted(const std::string& text) {
     return "\"" + text + "\".";
 }
 
-std::string SystemMessage(const std::string& fileName) {
-    return fileName + ": " + std::strerror(errno);
-}
-
 std::string BaseName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
-}
-
-// Writes `size` bytes to a temporary file beside `fileName` and renames it into place, so a crash
-// or a full disk never destroys the previous file.
-void ReplaceFile(const std::string& fileName, const uint8_t* data, size_t size) {
-    const std::string temporary = fileName + ".tmp";
-    std::FILE* f = std::fopen(temporary.c_str(), "wb");
-    if (!f) throw FileError(SystemMessage(temporary));
-    bool ok = std::fwrite(data, 1, size, f) == size;
-    ok = (std::fflush(f) == 0) && ok;
-    const int savedErrno = errno;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok) {
-        errno = savedErrno ? savedErrno : errno;
-        const std::string message = SystemMessage(temporary);
-        std::remove(temporary.c_str());
-        throw FileError(message);
-    }
-    if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
-        const std::string message = SystemMessage(fileName);
-        std::remove(temporary.c_str());
-        throw FileError(message);
-    }
 }
 
 void ClearPageTables(Machine& m) {
@@ -106,10 +79,10 @@ bool Engine::LoadBackedMemory() {
         if (std::filesystem::exists(name, ec)) {
             m.log.Append("Loading backed memory file " + Quoted(BaseName(name)));
             std::ifstream in(name, std::ios::binary);
-            if (!in) throw FileError(SystemMessage(name));
+            if (!in) throw FileError(SystemMessage(name, errno));
             in.read(reinterpret_cast<char*>(m.cart.backedMemory.data()), kBackedMemorySize);
             const std::streamsize got = in.gcount();
-            if (in.bad()) throw FileError(SystemMessage(name));
+            if (in.bad()) throw FileError(SystemMessage(name, errno));
             in.clear();
             in.seekg(0, std::ios::end);
             const std::streamoff size = in.tellg();

@@ -34,10 +34,16 @@ size_t ReadUpTo(std::FILE* f, uint8_t* buffer, size_t size, const std::string& f
     errno = 0;
     const size_t got = size > 0 ? std::fread(buffer, 1, size, f) : 0;
     if (got < size && std::ferror(f)) {
-        const int error = errno != 0 ? errno : EIO;
-        throw FileError(fileName + ": " + std::strerror(error));
+        throw FileError(SystemMessage(fileName, errno));
     }
     return got;
+}
+
+template <class Value>
+std::string Format(const char* format, Value value) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
 }
 
 }  // namespace
@@ -54,13 +60,12 @@ bool LoadCartridgeImage(Machine& m, const std::string& fileName) {
         c.romFilePath = fileName.substr(0, split + 1);
         c.romFileName = fileName.substr(split + 1);
     }
-    m.log.Append("Loading Cartridge : \"" + c.romFileName + "\".");
+    m.log.Append(Format("Loading Cartridge : \"%s\".", c.romFileName.c_str()));
 
     errno = 0;
     File file(std::fopen(fileName.c_str(), "rb"));
     if (!file) {
-        const int error = errno != 0 ? errno : ENOENT;
-        throw FileError(fileName + ": " + std::strerror(error));
+        throw FileError(SystemMessage(fileName, errno != 0 ? errno : ENOENT));
     }
 
     // Cleared first, so a short file never leaves a byte of the previous image in the header.
@@ -79,11 +84,11 @@ bool LoadCartridgeImage(Machine& m, const std::string& fileName) {
     c.mapperNumber = h[6] >> 4;
     if (h[8] == 0) c.mapperNumber |= h[7] & 0xF0;
 
-    m.log.Append("iNES #" + std::to_string(c.mapperNumber) + " file format found.");
-    m.log.Append("[" + std::to_string(c.prgPageCount) + "] of PRG Rom");
-    m.log.Append("[" + std::to_string(c.chrPageCount) + "] of CHR Ram");
-    m.log.Append("Size of the cartridge : [" +
-                 std::to_string(c.prgPageCount * 16 + c.chrPageCount * 8) + " Kb]");
+    m.log.Append(Format("iNES #%d file format found.", c.mapperNumber));
+    m.log.Append(Format("[%d] of PRG Rom", c.prgPageCount));
+    m.log.Append(Format("[%d] of CHR Ram", c.chrPageCount));
+    m.log.Append(
+        Format("Size of the cartridge : [%d Kb]", c.prgPageCount * 16 + c.chrPageCount * 8));
 
     c.verticalMirroring = (h[6] & HeaderVertical) != 0;
     c.mirrorDistance = 1024 << (h[6] & HeaderVertical);

@@ -1,20 +1,11 @@
 // Snapshot files: the frame buffer as an uncompressed 8-bit Windows bitmap. The file is built in
-// memory, written to a temporary file beside the target and renamed over it, so a failed write
-// never leaves a truncated picture under the chosen name.
+// memory and replaces the target in one step, so a failed write never leaves a truncated
+// picture under the chosen name.
 #include "machine/bitmap_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#endif
-
-#include "cartridge/loader.h"
+#include "machine/file_io.h"
 
 namespace vexalo {
 
@@ -28,7 +19,6 @@ constexpr uint32_t kColourCount = 256;
 constexpr uint32_t kPixelOffset = kFileHeaderSize + kInfoHeaderSize + 4 * kColourCount;
 constexpr uint32_t kImageSize = kWidth * kHeight;  // rows of 256 bytes need no padding
 constexpr uint32_t kFileSize = kPixelOffset + kImageSize;
-constexpr int kTemporaryNameAttempts = 100;
 
 class ByteWriter {
    public:
@@ -84,52 +74,13 @@ std::vector<uint8_t> BuildBitmap(const uint8_t* pixels, const std::array<Rgb, 32
     return file;
 }
 
-// The system's message for a failed C library call, or a generic one if it left no error.
-std::string ErrorText(int error) {
-    return std::strerror(error != 0 ? error : EIO);
-}
-
-// Opens a new file beside `fileName` that did not exist before; sets `name` to its path.
-std::FILE* CreateTemporaryFile(const std::string& fileName, std::string& name) {
-    for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
-        name = fileName + ".tmp" + (attempt ? std::to_string(attempt) : std::string());
-        std::FILE* f = std::fopen(name.c_str(), "wbx");
-        if (f) return f;
-        const int error = errno;
-        if (error != EEXIST) throw FileError(ErrorText(error));
-    }
-    throw FileError(ErrorText(EEXIST));
-}
-
-[[noreturn]] void Fail(const std::string& temporaryName, const std::string& message) {
-    std::error_code ignored;
-    std::filesystem::remove(temporaryName, ignored);
-    throw FileError(message);
-}
-
 }  // namespace
 
 void WriteBitmapFile(const std::string& fileName, const uint8_t* pixels,
                      const std::array<Rgb, 32>& colours) {
     const std::vector<uint8_t> bytes = BuildBitmap(pixels, colours);
 
-    std::string temporaryName;
-    std::FILE* f = CreateTemporaryFile(fileName, temporaryName);
-    errno = 0;
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size() && std::fflush(f) == 0;
-#if defined(__unix__) || defined(__APPLE__)
-    ok = ok && ::fsync(::fileno(f)) == 0;  // the data is on disk before it takes the name
-#endif
-    int error = ok ? 0 : errno;
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) Fail(temporaryName, ErrorText(error));
-
-    std::error_code ec;
-    std::filesystem::rename(temporaryName, fileName, ec);
-    if (ec) Fail(temporaryName, ec.message());
+    ReplaceFile(fileName, bytes.data(), bytes.size());
 }
 
 }  // namespace vexalo

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "cartridge/loader.h"
+#include "machine/file_io.h"
 
 namespace vexalo {
 
@@ -22,10 +22,6 @@ void PutU16(uint8_t* p, uint16_t v) {
 
 void PutU32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-std::string SystemMessage(const std::string& what, const std::string& fileName, int error) {
-    return what + " " + fileName + ": " + std::strerror(error);
 }
 
 }  // namespace
@@ -53,35 +49,14 @@ void WriteWavFile(const std::string& fileName, const std::vector<int16_t>& inter
     std::memcpy(header + 36, "data", 4);
     PutU32(header + 40, static_cast<uint32_t>(dataBytes));
 
-    const std::string tempName = fileName + ".tmp";
-    std::FILE* f = std::fopen(tempName.c_str(), "wb");
-    if (f == nullptr) throw FileError(SystemMessage("Cannot create", tempName, errno));
-
-    bool ok = std::fwrite(header, 1, kHeaderSize, f) == kHeaderSize;
-    // Samples go out little-endian whatever the host's byte order, in blocks.
-    uint8_t block[8192];
-    const size_t samples = frames * kChannels;
-    for (size_t i = 0; ok && i < samples;) {
-        size_t n = 0;
-        for (; n + kBytesPerSample <= sizeof block && i < samples; ++i, n += kBytesPerSample) {
-            PutU16(block + n, static_cast<uint16_t>(interleavedStereo[i]));
-        }
-        ok = std::fwrite(block, 1, n, f) == n;
+    // Samples go out little-endian whatever the host's byte order.
+    std::vector<uint8_t> bytes(header, header + kHeaderSize);
+    bytes.resize(kHeaderSize + dataBytes);
+    for (size_t i = 0; i < frames * kChannels; ++i) {
+        PutU16(bytes.data() + kHeaderSize + i * kBytesPerSample,
+               static_cast<uint16_t>(interleavedStereo[i]));
     }
-    int error = ok ? 0 : errno;
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        std::remove(tempName.c_str());
-        throw FileError(SystemMessage("Cannot write", tempName, error != 0 ? error : EIO));
-    }
-    if (std::rename(tempName.c_str(), fileName.c_str()) != 0) {
-        error = errno;
-        std::remove(tempName.c_str());
-        throw FileError(SystemMessage("Cannot write", fileName, error));
-    }
+    ReplaceFile(fileName, bytes.data(), bytes.size());
 }
 
 }  // namespace vexalo

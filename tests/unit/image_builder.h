@@ -28,11 +28,11 @@ struct ImageShape {
 // default layout shows at $C000.
 inline std::vector<uint8_t> BuildImage(const ImageShape& shape) {
     const size_t prgStart = 16;
-    std::vector<uint8_t> image(prgStart + size_t(shape.prgPages) * 16384 +
-                                   size_t(shape.chrPages) * 8192,
-                               0);
-    const uint8_t header[8] = {'N', 'E', 'S', 0x1A, uint8_t(shape.prgPages),
-                               uint8_t(shape.chrPages), shape.flags6, shape.flags7};
+    std::vector<uint8_t> image(
+        prgStart + size_t(shape.prgPages) * 16384 + size_t(shape.chrPages) * 8192, 0);
+    const uint8_t header[8] = {
+        'N',          'E',         'S', 0x1A, uint8_t(shape.prgPages), uint8_t(shape.chrPages),
+        shape.flags6, shape.flags7};
     std::copy(std::begin(header), std::end(header), image.begin());
     if (shape.prgPages > 0) {
         const size_t last = prgStart + size_t(shape.prgPages - 1) * 16384;
