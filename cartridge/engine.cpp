@@ -93,6 +93,7 @@ bool Engine::LoadBackedMemory() {
         }
     }
     m.pages.cpu[0] = reinterpret_cast<uintptr_t>(m.internalRam.data());
+    ++m.ppu.backgroundGeneration;  // new pattern data, perhaps at the address of the old
     return MapperSetup(m, m.cart.mapperNumber);
 }
 
@@ -133,6 +134,7 @@ void Engine::StopEngine() {
         ReplaceFile(name, m.cart.backedMemory.data(), kBackedMemorySize);
     }
     m.ppu.vram.fill(0);
+    ++m.ppu.backgroundGeneration;
     m.ppu.oam.fill(0);
     m.cart.backedMemory.fill(0);
     m.internalRam.fill(0);

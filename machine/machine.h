@@ -10,6 +10,7 @@
 #include "input/joypad.h"
 #include "machine/log.h"
 #include "machine/ppu.h"
+#include "machine/renderer.h"
 #include "sound/sound.h"
 #include "ui/settings.h"
 
@@ -46,6 +47,7 @@ struct Machine {
     SoundState sound;
     JoypadState pads;
     FrameBuffer frame{};
+    BackgroundCache backgroundCache;
 
     int scanline = 0;
     int frameSkipCounter = 0;

@@ -22,6 +22,10 @@ struct PpuState {
     uint8_t scrollY = 0;
     bool scrollUpdatePending = false;
     bool paletteDirty = true;
+    // Counts changes of the bytes background lines are drawn from (pattern RAM, name tables,
+    // attributes). Whatever changes them outside the data port ($2007) must count it too, or the
+    // renderer may reuse a line drawn from the old bytes.
+    uint32_t backgroundGeneration = 0;
     std::array<uint8_t, 16384> vram{};
     std::array<uint8_t, 256> oam{};
 };

@@ -66,17 +66,9 @@ int SpriteRowAddress(int start, int p) {
     return start + (p & 7) + (p >= 8 ? 16 : 0);
 }
 
-}  // namespace
-
-void RenderBackgroundLine(Machine& m, int line) {
-    if (line < kFirstDrawnLine || line > kLastDrawnLine) return;
-    uint8_t* out = m.frame.data() + line * kScreenWidth;
+// Draws the background of row `line` into `out` (256 pixels).
+void DrawBackgroundRow(const Machine& m, int line, uint8_t* out) {
     const PpuState& ppu = m.ppu;
-    if (!(ppu.ppuMask & kMaskBackground)) {
-        std::memset(out, 0, kScreenWidth);
-        return;
-    }
-
     const int base = (ppu.ppuControl & kControlBackgroundTable) ? 0x1000 : 0;
     const int y = line + ppu.scrollY;
     const int fineY = y & 7;
@@ -91,7 +83,7 @@ void RenderBackgroundLine(Machine& m, int line) {
     const int attributeRow = kAttributeOffset + 8 * (row >> 2);
     const int rowShift = 2 * (row & 2);
 
-    // Tiles are expanded whole: straight into the frame row when the scroll is a whole number
+    // Tiles are expanded whole: straight into the row when the scroll is a whole number
     // of tiles, otherwise into a row that starts up to 7 pixels left of the screen, of which the
     // visible 256 pixels are then copied. The row runs from the scrolled column to the right
     // edge of its name table, then on in the table to the right.
@@ -119,6 +111,32 @@ void RenderBackgroundLine(Machine& m, int line) {
         table ^= 0x0400;  // the table to the right
     }
     if (fineX) std::memcpy(out, shifted + fineX, kScreenWidth);
+}
+
+}  // namespace
+
+void RenderBackgroundLine(Machine& m, int line) {
+    if (line < kFirstDrawnLine || line > kLastDrawnLine) return;
+    uint8_t* out = m.frame.data() + line * kScreenWidth;
+    const PpuState& ppu = m.ppu;
+    if (!(ppu.ppuMask & kMaskBackground)) {
+        std::memset(out, 0, kScreenWidth);
+        return;
+    }
+    BackgroundLineKey key;
+    std::copy(std::begin(m.pages.ppu), std::end(m.pages.ppu), key.patternPages);
+    key.generation = ppu.backgroundGeneration;
+    key.scrollX = ppu.scrollX;
+    key.scrollY = ppu.scrollY;
+    key.control = ppu.ppuControl & (kControlBackgroundTable | 3);
+    key.valid = true;
+    BackgroundCache& cache = m.backgroundCache;
+    uint8_t* row = cache.rows[line].data();
+    if (!(cache.keys[line] == key)) {
+        DrawBackgroundRow(m, line, row);
+        cache.keys[line] = key;
+    }
+    std::memcpy(out, row, kScreenWidth);
 }
 
 void RenderSprites(Machine& m, int first) {

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "machine/machine.h"
+#include "machine/ppu.h"
 #include "machine/renderer.h"
 
 namespace vexalo {
@@ -155,6 +156,53 @@ TEST_F(Renderer, LinesOutsideTheDrawnRowsAreNotWritten) {
     SetTile(0, 0, 0xFF, 0xFF);
     for (int line : {-1, 0, 7, 232, 239, 240, 100000}) RenderBackgroundLine(*m, line);
     for (uint8_t v : m->frame) ASSERT_EQ(v, kUntouched);
+}
+
+// A row whose inputs have not changed is copied from the previous drawing; any change of what it
+// is drawn from draws it again.
+TEST_F(Renderer, RowsAreDrawnAgainExactlyWhenWhatTheyShowChanges) {
+    SetTile(0, 1, 0xFF, 0x00);     // tile 1: colour 1
+    SetTile(0, 2, 0x00, 0xFF);     // tile 2: colour 2
+    m->ppu.vram[0x2000 + 32] = 1;  // row 1, column 0
+    RenderBackgroundLine(*m, 8);
+    ASSERT_EQ(Pixel(0, 8), 1);
+
+    SetPixel(0, 8, 0x1F);  // a sprite drawn over the row
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 1);
+
+    // A name-table byte written through the data port, and through its mirror.
+    m->cart.mirrorDistance = 1024;
+    PpuWriteRegister(*m, 0x2006, 0x24);
+    PpuWriteRegister(*m, 0x2006, 0x20);
+    PpuWriteRegister(*m, 0x2007, 2);  // $2420 mirrors to $2020
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 2);
+
+    // Pattern RAM written through the data port.
+    PpuWriteRegister(*m, 0x2006, 0x00);
+    PpuWriteRegister(*m, 0x2006, 0x28);  // tile 2, plane 1, row 0
+    PpuWriteRegister(*m, 0x2007, 0x7F);
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 0);
+    EXPECT_EQ(Pixel(1, 8), 2);
+
+    // Another bank in the first pattern window.
+    alignas(8) static std::array<uint8_t, 1024> bank{};
+    bank.fill(0);
+    for (int r = 0; r < 8; ++r) bank[16 * 2 + r] = 0xFF;  // tile 2 now colour 1
+    m->pages.ppu[0] = reinterpret_cast<uintptr_t>(bank.data());
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 1);
+
+    // Scroll and control changes.
+    m->ppu.scrollX = 8;
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 0);
+    m->ppu.scrollX = 0;
+    m->ppu.ppuControl = 1;  // the table at $2400 holds tile 2 at row 1, column 0
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 1);
 }
 
 // ---- Sprites ---------------------------------------------------------------------------------
@@ -364,6 +412,7 @@ TEST_F(Renderer, BackgroundMatchesPlainModelForRandomScreens) {
     std::uniform_int_distribution<int> byte(0, 255);
     for (int round = 0; round < 40; ++round) {
         for (int a = 0; a < 0x3000; ++a) m->ppu.vram[a] = static_cast<uint8_t>(byte(random));
+        ++m->ppu.backgroundGeneration;  // written behind the data port's back
         m->ppu.ppuControl = static_cast<uint8_t>(byte(random));
         m->ppu.ppuMask = round == 0 ? 0x00 : 0x08;
         m->ppu.scrollX = static_cast<uint8_t>(byte(random));
