@@ -18,31 +18,14 @@
 #include "machine/machine.h"
 #include "sound/fluidsynth_output.h"
 #include "sound/sound.h"
+#include "tests/platform/scoped_env.h"
 
 namespace vexalo {
 namespace {
 
 constexpr int kRate = FluidSynthOutput::kSampleRate;
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-   public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-   private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 // A machine whose sound goes to an offline FluidSynth; the sound is rendered a frame's worth at
 // a time, as the runner does in step with emulated time.

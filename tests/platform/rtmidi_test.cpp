@@ -13,28 +13,12 @@
 #include "sound/midi_device.h"
 #include "sound/rtmidi_output.h"
 #include "sound/sound.h"
+#include "tests/platform/scoped_env.h"
 
 namespace vexalo {
 namespace {
 
-class ScopedEnv {
-   public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-   private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
+using test::ScopedEnv;
 
 TEST(RtMidiOutputTest, MissingPortsMakeOpenSoundFail) {
     // A name no port carries, and a port number far past any real count.
