@@ -206,14 +206,7 @@ irq:
     rti
 
 .proc clear_1k
-    lda #0
-    ldx #0
-    ldy #4
-:   sta PPUDATA
-    inx
-    bne :-
-    dey
-    bne :-
+    CLEAR_VIDEO_1K
     rts
 .endproc
 
