@@ -184,6 +184,36 @@ TEST_F(RunnerTest, SnapshotWritesAn8BitBitmapAndBenchEndsTheOutput) {
     EXPECT_EQ(r.out.find('\n', last), r.out.size() - 1);
 }
 
+TEST_F(RunnerTest, InputScriptHoldsButtonsFromItsFrame) {
+    const auto script = dir_.path() / "input.txt";
+    std::ofstream(script) << "# Start from frame 10, then A with Right on player 2\n"
+                             "10 1 START\n"
+                             "12 2 a+right\n";
+    const std::string image = std::string(VEXALO_TEST_ROM_DIR) + "/joypad_test.nes";
+    // PAD1 and PAD2 ($0300, $0301) hold the bits in read order: A in bit 0, Start bit 3,
+    // Right bit 7.
+    const RunResult before = Run(image + " --frames 8 --peek 300:2 --input " + script.string());
+    const RunResult after = Run(image + " --frames 20 --peek 300:2 --input " + script.string());
+    EXPECT_NE(before.out.find("0300: 00 00\n"), std::string::npos) << before.out << before.err;
+    EXPECT_NE(after.out.find("0300: 08 81\n"), std::string::npos) << after.out << after.err;
+
+    std::ofstream(script) << "10 3 START\n";
+    const RunResult bad = Run(image + " --input " + script.string());
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("line 1"), std::string::npos) << bad.err;
+}
+
+TEST_F(RunnerTest, MidiLogHasEveryMessageWithItsFrame) {
+    const auto log = dir_.path() / "notes.txt";
+    const std::string image = std::string(VEXALO_TEST_ROM_DIR) + "/sound_test.nes";
+    const RunResult r = Run(image + " --frames 30 --midi-log " + log.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string text = ReadText(log);
+    // The program changes when the output opens, then square 1 at period 253: note 69.
+    EXPECT_EQ(text.rfind("0 C0 51 00\n0 C1 51 00\n0 C2 51 00\n0 C3 77 00\n", 0), 0u) << text;
+    EXPECT_NE(text.find(" 90 45 40\n"), std::string::npos) << text;
+}
+
 TEST_F(RunnerTest, BadOptionsAreRefused) {
     const auto image = Image("ok.nes", BuildImage({}));
     EXPECT_EQ(Run(image + " --frames x").status, 64);
