@@ -15,7 +15,6 @@ namespace vexalo {
 
 namespace {
 
-constexpr int kTilesPerRow = 33;  // 32 visible tiles plus one for the fine horizontal scroll
 constexpr int kNameTableRows = 30;
 constexpr int kAttributeOffset = 0x3C0;
 
@@ -66,7 +65,8 @@ int SpriteRowAddress(int start, int p) {
     return start + (p & 7) + (p >= 8 ? 16 : 0);
 }
 
-// Draws the background of row `line` into `out` (256 pixels).
+// Draws the background of row `line` into the 256 pixels at `out`; the 8 bytes on either side of
+// them may be overwritten.
 void DrawBackgroundRow(const Machine& m, int line, uint8_t* out) {
     const PpuState& ppu = m.ppu;
     const int base = (ppu.ppuControl & kControlBackgroundTable) ? 0x1000 : 0;
@@ -83,13 +83,11 @@ void DrawBackgroundRow(const Machine& m, int line, uint8_t* out) {
     const int attributeRow = kAttributeOffset + 8 * (row >> 2);
     const int rowShift = 2 * (row & 2);
 
-    // Tiles are expanded whole: straight into the row when the scroll is a whole number
-    // of tiles, otherwise into a row that starts up to 7 pixels left of the screen, of which the
-    // visible 256 pixels are then copied. The row runs from the scrolled column to the right
-    // edge of its name table, then on in the table to the right.
+    // Tiles are expanded whole, the first one starting up to 7 pixels left of the row. The row
+    // runs from the scrolled column to the right edge of its name table, then on in the table to
+    // the right.
     const int fineX = ppu.scrollX & 7;
-    alignas(8) uint8_t shifted[kTilesPerRow * 8];
-    uint8_t* dst = fineX ? shifted : out;
+    uint8_t* dst = out - fineX;
     const uint8_t* vram = ppu.vram.data();
     const uintptr_t* patternPages = m.pages.ppu;
     const int firstColumn = ppu.scrollX >> 3;
@@ -110,7 +108,6 @@ void DrawBackgroundRow(const Machine& m, int line, uint8_t* out) {
         }
         table ^= 0x0400;  // the table to the right
     }
-    if (fineX) std::memcpy(out, shifted + fineX, kScreenWidth);
 }
 
 }  // namespace
@@ -131,7 +128,7 @@ void RenderBackgroundLine(Machine& m, int line) {
     key.control = ppu.ppuControl & (kControlBackgroundTable | 3);
     key.valid = true;
     BackgroundCache& cache = m.backgroundCache;
-    uint8_t* row = cache.rows[line].data();
+    uint8_t* row = cache.rows[line].data() + BackgroundCache::kMargin;
     if (!(cache.keys[line] == key)) {
         DrawBackgroundRow(m, line, row);
         cache.keys[line] = key;

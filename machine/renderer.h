@@ -24,7 +24,9 @@ struct BackgroundLineKey {
 // background frame after frame; such a row is copied instead of drawn again. Sprites are drawn
 // over the frame buffer, never over these rows.
 struct BackgroundCache {
-    std::array<std::array<uint8_t, 256>, 240> rows{};
+    // Each row has room on both sides for the parts of tiles scrolled out of the picture.
+    static constexpr int kMargin = 8;
+    std::array<std::array<uint8_t, kMargin + 256 + kMargin>, 240> rows{};
     std::array<BackgroundLineKey, 240> keys{};
 };
 
