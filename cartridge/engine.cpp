@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
