@@ -21,6 +21,7 @@
 #include "machine/renderer.h"
 #include "sound/midi_recorder.h"
 #include "sound/wav_file.h"
+#include "vexalo_version.h"
 #ifdef VEXALO_WITH_PLATFORM
 #include "sound/fluidsynth_output.h"
 #endif
@@ -31,6 +32,7 @@ namespace {
 
 void Usage() {
     std::fputs(
+        VEXALO_PRODUCT_NAME " " VEXALO_PRODUCT_VERSION ", headless runner\n"
         "usage: vexalo-run IMAGE [options]\n"
         "  --frames N           run N frames (default 60)\n"
         "  --frame-skip N       draw one frame in N (default 1)\n"
