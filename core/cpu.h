@@ -36,12 +36,32 @@ struct NoInstructionHook {
 
 namespace cpu_detail {
 
+// Whether reading zero page through `Bus` is plain memory, without side effects: a bus says so
+// with `static constexpr bool kZeroPageReadsArePlainMemory = true`. Only then may the run loop
+// charge a waiting loop's rounds without performing their reads (CpuCore::SkipIdleLoop).
+template <class Bus>
+constexpr bool ZeroPageReadsArePlainMemory() {
+    if constexpr (requires { Bus::kZeroPageReadsArePlainMemory; }) {
+        return Bus::kZeroPageReadsArePlainMemory;
+    } else {
+        return false;
+    }
+}
+
 // Addressing modes and instruction bodies over one register record. Each member is small and
 // straight-line so that the opcode switch reads one line per opcode and compiles to direct code.
 template <class Bus>
 struct CpuCore {
     CpuState& s;
     Bus& bus;
+    // The run loop without a hook, on a bus whose zero page is plain memory, may charge the
+    // rest of a waiting loop at once (SkipIdleLoop); single steps and traced runs execute every
+    // round.
+    bool skipIdleLoops = false;
+    // Addresses of the instruction being executed and of the one executed just before it in
+    // the same scanline (the run loop keeps them for the waiting-loop shortcuts).
+    uint16_t current = 0;
+    uint16_t previous = 0;
 
     // --- Operand bytes and effective addresses (PC advances past every operand byte) ---
     uint8_t Fetch() { return bus.FetchByte(s.PC++); }
@@ -157,8 +177,51 @@ struct CpuCore {
         const int8_t offset = int8_t(Fetch());
         s.PC = uint16_t(s.PC + offset);
         s.CycleBudget -= 1;
+        if (offset == -4 && skipIdleLoops && previous == s.PC) SkipIdleLoop();
     }
-    void Jmp() { s.PC = Abs(); }
+
+    // The branch just taken jumps back onto the two-byte zero-page load, compare or BIT that was
+    // executed right before it in this scanline: a loop that waits for an interrupt to change
+    // that byte. Nothing can change it before the scanline ends (interrupts come only between
+    // scanlines, and only the CPU writes RAM), and this round has given the registers and flags
+    // the values every further round gives them. So the remaining rounds of the scanline are
+    // charged at once, and the loop is left exactly where it would have stopped: after the read
+    // or after the branch, whichever uses up the budget.
+    void SkipIdleLoop() {
+        const uint16_t read = s.PC;
+        const uint8_t op = bus.FetchByte(read);
+        switch (op) {
+            case 0xA5:  // LDA zp
+            case 0xA6:  // LDX zp
+            case 0xA4:  // LDY zp
+            case 0xC5:  // CMP zp
+            case 0xE4:  // CPX zp
+            case 0xC4:  // CPY zp
+            case 0x24:  // BIT zp
+                break;
+            default: return;
+        }
+        if (s.CycleBudget <= 0) return;
+        const int32_t readCycles = CycleTable[op];
+        const int32_t round = readCycles + CycleTable[bus.FetchByte(uint16_t(read + 2))] + 1;
+        int32_t budget = s.CycleBudget;
+        budget -= (budget - 1) / round * round;  // the last round, 1 to `round` cycles left
+        if (budget - readCycles <= 0) {
+            s.PC = uint16_t(read + 2);
+            s.CycleBudget = budget - readCycles;
+        } else {
+            s.CycleBudget = budget - round;
+        }
+    }
+    void Jmp() {
+        s.PC = Abs();
+        // A jump onto itself waits for an interrupt and changes nothing else: every further
+        // round until the scanline ends is charged at once.
+        if (s.PC == current && skipIdleLoops && s.CycleBudget > 0) {
+            const int32_t round = CycleTable[0x4C];
+            s.CycleBudget -= (s.CycleBudget + round - 1) / round * round;
+        }
+    }
     // The pointer's high byte is read at the next full address ($10FF pairs with $1100).
     void JmpIndirect() { s.PC = ReadWord(bus, Abs()); }
     // Pushes the address of the JSR's last byte: the high operand byte is read without advancing.
@@ -235,16 +298,22 @@ template <bool kSingleInstruction, class Bus, class Hook>
     // A bus that is only a handle on the machine is copied as well: a local copy cannot be
     // reached through a byte pointer, so its machine pointer also stays in a register instead
     // of being reloaded after every write.
-    using LocalBus = std::conditional_t<
-        std::is_trivially_copyable_v<Bus> && sizeof(Bus) <= 2 * sizeof(void*), Bus, Bus&>;
+    using LocalBus =
+        std::conditional_t<std::is_trivially_copyable_v<Bus> && sizeof(Bus) <= 2 * sizeof(void*),
+                           Bus, Bus&>;
     LocalBus bus = sharedBus;
     CpuState s = record;
-    CpuCore<Bus> c{s, bus};
+    using PlainBus = std::remove_cvref_t<Bus>;
+    CpuCore<Bus> c{s, bus,
+                   !kSingleInstruction && std::is_same_v<Hook, NoInstructionHook> &&
+                       ZeroPageReadsArePlainMemory<PlainBus>()};
     for (;;) {
         if constexpr (!std::is_same_v<Hook, NoInstructionHook>) {
             record = s;
             hook(std::as_const(record));
         }
+        c.previous = c.current;
+        c.current = s.PC;
         const uint8_t op = c.Fetch();
         s.CycleBudget -= CycleTable[op];
         switch (op) {
@@ -435,6 +504,7 @@ template <bool kSingleInstruction, class Bus, class Hook>
         record = s;
         const InterruptRequest request = bus.EndOfScanline();
         s = record;
+        c.current = s.PC;  // no instruction of this scanline comes before the next one
         // The overshoot of the last instruction is dropped; the budget is full again even when
         // the loop is about to return.
         s.CycleBudget = s.CyclesPerLine;

@@ -26,6 +26,9 @@ inline uint8_t CartridgeByte(const Machine& m, uint16_t address) {
 struct MachineBus {
     Machine& m;
 
+    // Zero page is work RAM: reading it has no side effect (lets the CPU skip waiting loops).
+    static constexpr bool kZeroPageReadsArePlainMemory = true;
+
     uint8_t FetchByte(uint16_t address) const {
         if (address >= 0x6000) return CartridgeByte(m, address);
         if (address < 0x2000) return m.internalRam[address & 0x07FF];

@@ -1215,3 +1215,88 @@ TEST(CpuEquivalenceTest, RunLoopAndSteppingAgreeOnRandomPrograms) {
 
 }  // namespace
 }  // namespace vexalo::test
+
+namespace vexalo::test {
+namespace {
+
+// Like FlatBus, but its zero page is declared plain memory, so the run loop may charge the
+// rounds of a waiting loop at once instead of executing them.
+struct PlainZeroPageBus : FlatBus {
+    static constexpr bool kZeroPageReadsArePlainMemory = true;
+};
+
+// Runs `program` at $8000 with an NMI handler that decrements $10, an NMI every third scanline
+// and Stop after 40; returns the registers at every EndOfScanline call.
+template <class Bus>
+std::vector<CpuState> ScanlineStates(Bus& bus, std::initializer_list<uint8_t> program) {
+    bus.Load(0x8000, program);
+    bus.Load(0x9000, {0xC6, 0x10, 0x40});  // DEC $10; RTI
+    bus.SetWord(0xFFFC, 0x8000);
+    bus.SetWord(0xFFFA, 0x9000);
+    for (int line = 1; line < 40; ++line) bus.script.push_back(line % 3 ? IR::None : IR::Nmi);
+    CpuState cpu;
+    CpuReset(cpu, bus);
+    std::vector<CpuState> states;
+    bus.onEndOfScanline = [&] {
+        states.push_back(cpu);
+        return IR::None;
+    };
+    CpuRun(cpu, bus);
+    return states;
+}
+
+TEST(CpuIdleLoopTest, ChargingAWaitingLoopAtOnceEndsEveryScanlineWhereRunningItWould) {
+    // Waiting loops on $10 (each a zero-page read and a branch back onto it), entered after a
+    // few NOPs so that the scanlines end at every phase of the loop. Each loop leaves when the NMI
+    // has turned $10 from 0 to $FF, counts in $11, clears $10 and waits again.
+    const std::vector<std::vector<uint8_t>> loops = {
+        {0xA5, 0x10, 0xF0, 0xFC},  // LDA $10; BEQ
+        {0xC5, 0x10, 0xF0, 0xFC},  // CMP $10; BEQ (A = 0 while $10 = 0)
+        {0x24, 0x10, 0x10, 0xFC},  // BIT $10; BPL
+        {0xA6, 0x10, 0xF0, 0xFC},  // LDX $10; BEQ
+        {0xE4, 0x10, 0xF0, 0xFC},  // CPX $10; BEQ
+        {0x4C, 0x00, 0x00},        // JMP onto itself (its address is filled in below)
+    };
+    for (size_t l = 0; l < loops.size(); ++l) {
+        for (int nops = 0; nops < 6; ++nops) {
+            SCOPED_TRACE(::testing::Message() << "loop " << l << ", " << nops << " NOPs");
+            std::vector<uint8_t> program(nops, 0xEA);
+            const size_t loopStart = program.size();
+            program.insert(program.end(), loops[l].begin(), loops[l].end());
+            // After the loop: INC $11; LDA #0; STA $10; LDX #0; JMP loop.
+            const uint16_t again = uint16_t(0x8000 + loopStart);
+            const bool selfJump = loops[l][0] == 0x4C;  // waits for good: NMIs return into it
+            if (selfJump) {
+                program[loopStart + 1] = uint8_t(again);
+                program[loopStart + 2] = uint8_t(again >> 8);
+            }
+            for (uint8_t b : {0xE6, 0x11, 0xA9, 0x00, 0x85, 0x10, 0xA2, 0x00, 0x4C}) {
+                program.push_back(b);
+            }
+            program.push_back(uint8_t(again));
+            program.push_back(uint8_t(again >> 8));
+
+            FlatBus everyRound;
+            PlainZeroPageBus skipping;
+            for (size_t i = 0; i < program.size(); ++i) {
+                everyRound.memory[0x8000 + i] = skipping.memory[0x8000 + i] = program[i];
+            }
+            const auto expected = ScanlineStates(everyRound, {});
+            const auto actual = ScanlineStates(skipping, {});
+            ASSERT_EQ(actual.size(), expected.size());
+            for (size_t i = 0; i < expected.size(); ++i) {
+                ASSERT_EQ(std::memcmp(&actual[i], &expected[i], sizeof(CpuState)), 0)
+                    << "scanline " << i + 1 << ": PC " << std::hex << actual[i].PC << " vs "
+                    << expected[i].PC;
+            }
+            EXPECT_TRUE(skipping.memory == everyRound.memory);
+            // The skipping run fetched far fewer bytes.
+            EXPECT_LT(skipping.log.size() * 4, everyRound.log.size());
+            if (selfJump) continue;
+            EXPECT_GT(everyRound.memory[0x11], 0);  // the loops did end and start again
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vexalo::test
