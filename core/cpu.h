@@ -58,10 +58,11 @@ struct CpuCore {
     // rest of a waiting loop at once (SkipIdleLoop); single steps and traced runs execute every
     // round.
     bool skipIdleLoops = false;
-    // Addresses of the instruction being executed and of the one executed just before it in
-    // the same scanline (the run loop keeps them for the waiting-loop shortcuts).
-    uint16_t current = 0;
-    uint16_t previous = 0;
+    // The read address of a waiting loop whose branch has just jumped back onto it once, or -1.
+    // It is set for exactly one round (the read, then its branch), so when the branch lands on
+    // it again that round ran straight through in this scanline; any branch not taken, and the
+    // end of the scanline, clear it.
+    int32_t idleRead = -1;
 
     // --- Operand bytes and effective addresses (PC advances past every operand byte) ---
     uint8_t Fetch() { return bus.FetchByte(s.PC++); }
@@ -172,21 +173,28 @@ struct CpuCore {
     void Branch(bool taken) {
         if (!taken) {
             ++s.PC;
+            if (skipIdleLoops) idleRead = -1;
             return;
         }
         const int8_t offset = int8_t(Fetch());
         s.PC = uint16_t(s.PC + offset);
         s.CycleBudget -= 1;
-        if (offset == -4 && skipIdleLoops && previous == s.PC) SkipIdleLoop();
+        if (offset == -4 && skipIdleLoops) {
+            if (idleRead == s.PC) {
+                SkipIdleLoop();
+            } else {
+                idleRead = s.PC;
+            }
+        }
     }
 
-    // The branch just taken jumps back onto the two-byte zero-page load, compare or BIT that was
-    // executed right before it in this scanline: a loop that waits for an interrupt to change
-    // that byte. Nothing can change it before the scanline ends (interrupts come only between
-    // scanlines, and only the CPU writes RAM), and this round has given the registers and flags
-    // the values every further round gives them. So the remaining rounds of the scanline are
-    // charged at once, and the loop is left exactly where it would have stopped: after the read
-    // or after the branch, whichever uses up the budget.
+    // The branch just taken jumps back, for the second time in a row within this scanline, onto
+    // the two-byte zero-page load, compare or BIT right before it: a loop that waits for an
+    // interrupt to change that byte. Nothing can change it before the scanline ends (interrupts
+    // come only between scanlines, and only the CPU writes RAM), and this round has given the
+    // registers and flags the values every further round gives them. So the remaining rounds of the
+    // scanline are charged at once, and the loop is left exactly where it would have stopped: after
+    // the read or after the branch, whichever uses up the budget.
     void SkipIdleLoop() {
         const uint16_t read = s.PC;
         const uint8_t op = bus.FetchByte(read);
@@ -214,10 +222,11 @@ struct CpuCore {
         }
     }
     void Jmp() {
+        const uint16_t self = uint16_t(s.PC - 1);  // the opcode's address (PC is past it)
         s.PC = Abs();
         // A jump onto itself waits for an interrupt and changes nothing else: every further
         // round until the scanline ends is charged at once.
-        if (s.PC == current && skipIdleLoops && s.CycleBudget > 0) {
+        if (s.PC == self && skipIdleLoops && s.CycleBudget > 0) {
             const int32_t round = CycleTable[0x4C];
             s.CycleBudget -= (s.CycleBudget + round - 1) / round * round;
         }
@@ -312,8 +321,6 @@ template <bool kSingleInstruction, class Bus, class Hook>
             record = s;
             hook(std::as_const(record));
         }
-        c.previous = c.current;
-        c.current = s.PC;
         const uint8_t op = c.Fetch();
         s.CycleBudget -= CycleTable[op];
         switch (op) {
@@ -504,7 +511,7 @@ template <bool kSingleInstruction, class Bus, class Hook>
         record = s;
         const InterruptRequest request = bus.EndOfScanline();
         s = record;
-        c.current = s.PC;  // no instruction of this scanline comes before the next one
+        c.idleRead = -1;  // a waiting loop's round never spans two scanlines
         // The overshoot of the last instruction is dropped; the budget is full again even when
         // the loop is about to return.
         s.CycleBudget = s.CyclesPerLine;

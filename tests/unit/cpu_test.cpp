@@ -1298,5 +1298,30 @@ TEST(CpuIdleLoopTest, ChargingAWaitingLoopAtOnceEndsEveryScanlineWhereRunningItW
     }
 }
 
+TEST(CpuIdleLoopTest, ABranchReachedWithoutItsReadIsNoWaitingLoop) {
+    // The branch of a waiting loop reached by a jump straight to it, with Z set by something
+    // else, jumps back onto the read once; that round never ran, so nothing may be skipped.
+    const std::initializer_list<uint8_t> program = {
+        0xA9, 0x00,        // $8000 LDA #0
+        0x4C, 0x08, 0x80,  // $8002 JMP $8008
+        0xEA,              // $8005
+        0xA5, 0x10,        // $8006 LDA $10   ($10 holds 1: not taken below)
+        0xF0, 0xFC,        // $8008 BEQ $8006
+        0xE6, 0x11,        // $800A INC $11
+        0xA9, 0x00,        // $800C LDA #0
+        0x4C, 0x08, 0x80,  // $800E JMP $8008
+    };
+    FlatBus everyRound;
+    PlainZeroPageBus skipping;
+    everyRound.memory[0x10] = skipping.memory[0x10] = 1;
+    const auto expected = ScanlineStates(everyRound, program);
+    const auto actual = ScanlineStates(skipping, program);
+    ASSERT_EQ(actual.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(std::memcmp(&actual[i], &expected[i], sizeof(CpuState)), 0) << "scanline " << i;
+    }
+    EXPECT_EQ(skipping.memory[0x11], everyRound.memory[0x11]);
+}
+
 }  // namespace
 }  // namespace vexalo::test
