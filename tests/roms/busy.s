@@ -50,13 +50,7 @@ reset:
     jsr fill_name_table
 
     ; Palette: 32 entries.
-    PPU_ADDRESS PALETTE
-    ldx #0
-:   lda palette, x
-    sta PPUDATA
-    inx
-    cpx #32
-    bne :-
+    LOAD_PALETTE palette
 
     ; 64 sprites in a grid of 8 columns: sprite n (OAM offset x = 4n) at column n AND 7, row n / 8.
     ldx #0

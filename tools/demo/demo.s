@@ -139,13 +139,7 @@ title_row:
     inx
     cpx #64
     bne :-
-    PPU_ADDRESS PALETTE
-    ldx #0
-:   lda palette, x
-    sta PPUDATA
-    inx
-    cpx #32
-    bne :-
+    LOAD_PALETTE palette
 
     ; Sprites: all hidden, then the split star; the ball and the ship follow at each frame.
     lda #$FF

@@ -351,3 +351,17 @@ fill_pattern_ram:
 .macro SNAP
     jsr snapshot
 .endmacro
+
+; Write `value` to an MMC1 register serially: five writes, low bit first.
+.macro MMC1 address, value
+    lda #(value)
+    sta address
+    lsr a
+    sta address
+    lsr a
+    sta address
+    lsr a
+    sta address
+    lsr a
+    sta address
+.endmacro

@@ -13,19 +13,6 @@ CHR_UNITS   = 0
 
 .include "mapper_harness.s"
 
-.macro MMC1 address, value
-    lda #(value)
-    sta address
-    lsr a
-    sta address
-    lsr a
-    sta address
-    lsr a
-    sta address
-    lsr a
-    sta address
-.endmacro
-
 .segment "RAMCODE"
 main:
     SNAP                    ; 0: power-on layout

@@ -14,18 +14,6 @@ CHR_UNITS   = 32
 .include "mapper_harness.s"
 
 ; Five serial writes of the low five bits of `value` to `address`, lowest bit first.
-.macro MMC1 address, value
-    lda #(value)
-    sta address
-    lsr a
-    sta address
-    lsr a
-    sta address
-    lsr a
-    sta address
-    lsr a
-    sta address
-.endmacro
 
 .segment "RAMCODE"
 main:
