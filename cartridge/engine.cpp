@@ -1,7 +1,9 @@
 #include "cartridge/engine.h"
 
+#include <cassert>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +22,24 @@ std::string Quoted(const std::string& text) {
 
 std::string BaseName(const std::string& path) {
     return std::filesystem::path(path).filename().string();
+}
+
+// Writes the 8 KB battery file. A file of another size was not written by us: a copy of it is
+// kept as NAME.bak before it is replaced. Throws FileError; the previous file is then intact.
+void WriteBatteryFile(const std::string& name, const uint8_t* data) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(name, ec);
+    if (!ec && size != kBackedMemorySize &&
+        !std::filesystem::copy_file(name, name + ".bak",
+                                    std::filesystem::copy_options::overwrite_existing, ec))
+        throw FileError(name + ".bak: " + ec.message());
+    ReplaceFile(name, data, kBackedMemorySize);
+}
+
+bool HasBatteryFile(const Machine& m) {
+    // Only a loaded cartridge has a battery file; with nothing loaded the name would be just
+    // "sav" and belong to no cartridge.
+    return (m.cart.headerFlags & HeaderBattery) && !m.cart.prgRom.empty();
 }
 
 void ClearPageTables(Machine& m) {
@@ -43,6 +63,12 @@ Engine::Engine(EngineHost* host) : machine_(std::make_unique<Machine>()), host_(
 }
 
 Engine::~Engine() {
+    try {
+        FreeRom();
+    } catch (const std::exception& e) {
+        machine_->log.Append(std::string("Backed memory not saved: ") + e.what());
+    }
+    WaitForBackedMemoryFlush();
     if (machine_->sound.midiOpen) CloseSound(*machine_);
 }
 
@@ -91,6 +117,7 @@ bool Engine::LoadBackedMemory() {
             }
         }
     }
+    savedBackedMemory_ = m.cart.backedMemory;  // what the file holds, or nothing to write yet
     m.pages.cpu[0] = reinterpret_cast<uintptr_t>(m.internalRam.data());
     ++m.ppu.backgroundGeneration;  // new pattern data, perhaps at the address of the old
     return MapperSetup(m, m.cart.mapperNumber);
@@ -108,6 +135,7 @@ void Engine::ResetEngine() {
     ppu.firstReadPending = true;
     for (int p = 0; p < 2; ++p) m.pads.padState[p] = m.pads.padReadIndex[p] = 0;
     std::memset(m.ioRegisterImage.data(), 0, 0x0F);
+    m.messagePointPending = false;  // nothing of the interrupted line runs on the reset machine
     m.log.Append("Resetting 6502 engine ...");
     MachineBus bus{m};
     CpuReset(m.cpu, bus);
@@ -115,22 +143,23 @@ void Engine::ResetEngine() {
 
 void Engine::StopEngine() {
     Machine& m = *machine_;
+    WaitForBackedMemoryFlush();  // the file must end with the bytes written here
+    const bool wasRunning = m.running;
     m.running = false;
+    m.messagePointPending = false;
     m.log.Append("6502 engine stopped.");
-    // Only a loaded cartridge has a battery file; with nothing loaded the name would be just
-    // "sav" and belong to no cartridge.
-    if ((m.cart.headerFlags & HeaderBattery) && !m.cart.prgRom.empty()) {
+    if (HasBatteryFile(m)) {
         const std::string name = BatteryFileName(m.cart.romFilePath, m.cart.romFileName);
         m.log.Append("Saving backed memory file " + Quoted(BaseName(name)));
-        // A file of another size was not written by us: keep a copy before replacing it.
-        std::error_code ec;
-        const auto size = std::filesystem::file_size(name, ec);
-        if (!ec && size != kBackedMemorySize &&
-            !std::filesystem::copy_file(name, name + ".bak",
-                                        std::filesystem::copy_options::overwrite_existing, ec))
-            throw FileError(name + ".bak: " + ec.message());
-        // A failure throws here and keeps the cartridge and its RAM, so nothing is lost.
-        ReplaceFile(name, m.cart.backedMemory.data(), kBackedMemorySize);
+        try {
+            WriteBatteryFile(name, m.cart.backedMemory.data());
+        } catch (...) {
+            // The cartridge and its RAM stay, so nothing is lost; the engine stays stopped, with
+            // its channels silenced as the stopped loop leaves them.
+            if (wasRunning) SilenceChannels(m);
+            throw;
+        }
+        savedBackedMemory_ = m.cart.backedMemory;
     }
     m.ppu.vram.fill(0);
     ++m.ppu.backgroundGeneration;
@@ -169,7 +198,102 @@ void Engine::Reset() {
 
 void Engine::Pause() {
     if (!started_) return;
-    machine_->running = !machine_->running;
+    if (machine_->running) {
+        Halt();
+    } else {
+        machine_->running = true;
+    }
+}
+
+void Engine::Halt() {
+    Machine& m = *machine_;
+    m.running = false;
+    m.messagePointPending = false;
+    SilenceChannels(m);
+}
+
+bool Engine::SuspendForDebugger() {
+    Machine& m = *machine_;
+    const bool wasRunning = m.running;
+    m.running = false;
+    m.messagePointPending = false;
+    return wasRunning;
+}
+
+void Engine::ResumeAfterDebugger(bool wasRunning) {
+    if (wasRunning && started_) machine_->running = true;
+}
+
+int64_t Engine::RunFrames(int64_t frames) {
+    if (frames <= 0 || !BeginRun()) return 0;
+    RunGuard guard{*this};
+    Machine& m = *machine_;
+    const uint64_t before = m.messagePointsReached;
+    m.messagePointsUntilYield = frames;
+    MachineBus bus{m};
+    if (FinishInterruptedLine(bus)) CpuRun(m.cpu, bus);
+    return static_cast<int64_t>(m.messagePointsReached - before);
+}
+
+bool Engine::BeginRun() {
+    assert(!inRun_ && "Engine::Run is not re-entrant");
+    if (inRun_ || !started_ || !machine_->running) return false;
+    inRun_ = true;
+    return true;
+}
+
+void Engine::EndRun() {
+    inRun_ = false;
+    machine_->linesUntilYield = -1;
+    machine_->messagePointsUntilYield = -1;
+}
+
+bool Engine::FinishInterruptedLine(MachineBus& bus) {
+    Machine& m = *machine_;
+    if (!m.messagePointPending) return true;
+    const InterruptRequest request = FinishMessagePointLine(m);
+    if (request == InterruptRequest::Stop) return false;
+    // As the run loop does after the end-of-scanline call: the budget is full, then the
+    // interrupt is entered before the next instruction.
+    if (request != InterruptRequest::None) CpuInterrupt(m.cpu, bus, request);
+    return true;
+}
+
+bool Engine::FlushBackedMemory() {
+    CollectFlush();
+    Machine& m = *machine_;
+    if (flush_.valid() || !started_ || !HasBatteryFile(m)) return false;
+    if (m.cart.backedMemory == savedBackedMemory_) return false;
+    flushingBackedMemory_ = m.cart.backedMemory;
+    const std::string name = BatteryFileName(m.cart.romFilePath, m.cart.romFileName);
+    // The worker owns its copy of the bytes and the name; the machine goes on running.
+    flush_ = std::async(std::launch::async, [name, data = flushingBackedMemory_]() {
+        try {
+            WriteBatteryFile(name, data.data());
+            return std::string();
+        } catch (const std::exception& e) {
+            return std::string(e.what());
+        }
+    });
+    return true;
+}
+
+void Engine::WaitForBackedMemoryFlush() {
+    if (!flush_.valid()) return;
+    flush_.wait();
+    CollectFlush();
+}
+
+void Engine::CollectFlush() {
+    if (!flush_.valid() || flush_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    const std::string failure = flush_.get();
+    if (failure.empty()) {
+        savedBackedMemory_ = flushingBackedMemory_;
+    } else if (failure != lastFlushFailure_) {
+        machine_->log.Append("Backed memory not saved: " + failure);
+    }
+    lastFlushFailure_ = failure;
 }
 
 }  // namespace vexalo

@@ -1,12 +1,32 @@
 // The running emulation of one cartridge: start, reset, stop, and the battery file in which the
 // cartridge's RAM outlives the program run.
 //
-// The run loop gives control back to its host once per frame instead of nesting: StartEngine,
-// Reset and a resuming Pause set `running`, and the host calls Run (or RunFrames) for as long
-// as it wants frames. A released cartridge is never touched, because the loop yields only at the
-// frame's message point and every command runs between two calls of Run.
+// The command point. The run loop does not nest: it gives control back to its host at the
+// frame's message point, line 8 right after the joypads have been sampled (and the sprite-0 line
+// computed), and every command of the window (Pause, Reset, a load, Free ROM, Debug, Settings,
+// a snapshot) runs between two calls of RunFrames or Run, never from inside the machine (not
+// from MachineHost::ProcessMessages, PresentFrame or an output). Each command then has the effect
+// it would have had at that point of a loop that processes the window's messages there:
+// - Pause, while running, clears `running` and silences the four channels at once (note-offs
+//   sent), as the loop that stops at that point does; the rest of line 8 is not run. Pause while
+//   paused sets `running`; the next call continues with the next instruction.
+// - Reset and a new load (StartEngine) start from the reset vector: nothing of the interrupted
+//   line (the mapper's scanline hook, the scroll take-over, the sprite-0 test) is left to run on
+//   the reset or newly loaded machine. Free ROM and StopEngine leave nothing to run either.
+// - A command that changes nothing about running (Settings, a snapshot, reading memory) lets the
+//   next call finish the rest of line 8 (running test, mapper hook, scroll take-over, sprite-0
+//   test, and the interrupt they raise) exactly as the uninterrupted loop would, so a host that
+//   runs one frame per call sees the same machine as one long run.
+// - Debug: SuspendForDebugger, then the debugger's own steps (CpuDebugStep on a MachineBus of
+//   machine(), ResetEngine), then ResumeAfterDebugger.
+// - A command that throws (a battery file that cannot be written, an image that cannot be read)
+//   leaves the CPU record consistent and the cartridge as the message says: a failed Free ROM
+//   keeps the cartridge loaded, stopped and silenced, and the previous battery file intact.
+// A released cartridge is never touched, since no loop is on the stack while a command runs.
 #pragma once
 
+#include <array>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -33,6 +53,9 @@ std::string BatteryFileName(const std::string& romFilePath, const std::string& r
 class Engine {
    public:
     explicit Engine(EngineHost* host = nullptr);
+    // Frees a started cartridge as Free ROM does, so its battery file is written; a failure to
+    // write it is appended to the log as "Backed memory not saved: NAME: MESSAGE" (a destructor
+    // cannot throw it).
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -42,44 +65,105 @@ class Engine {
 
     // Frees any started cartridge, loads the image, sets it up, resets, opens the sound and the
     // video and sets `running`. False when the image is refused (the log says why). Throws
-    // FileError when a file cannot be read.
+    // FileError when a file cannot be read. Every load starts from cleared battery RAM.
     bool StartEngine(const std::string& fileName);
     bool LoadBackedMemory();
+    // Machine reset: registers of the picture processor and the joypads, sound registers, then
+    // the CPU from the reset vector. Drops the rest of an interrupted line 8. The debugger calls
+    // it between SuspendForDebugger and ResumeAfterDebugger.
     void ResetEngine();
-    // Writes the battery file (to a temporary file renamed into place) and releases the
-    // cartridge. On a write failure it throws FileError and keeps the cartridge and its RAM.
+    // Clears `running`, writes the battery file (to a temporary file renamed into place; waits
+    // for a flush still being written, so the file ends with these bytes) and releases the
+    // cartridge. On a write failure it throws FileError and keeps the cartridge and its RAM, with
+    // the engine stopped and its channels silenced; the previous battery file is left as it was.
     void StopEngine();
 
     // The Free ROM command: acts only while a started cartridge is loaded.
     void FreeRom();
     // The Reset command: reset and run.
     void Reset();
-    // The Pause / Run command: toggles `running` while a cartridge is loaded.
+    // The Pause / Run command: toggles `running` while a cartridge is loaded; stopping silences
+    // the four channels at once.
     void Pause();
+
+    // The Debug command. SuspendForDebugger clears `running` and returns whether it was set; the
+    // machine stays where it stopped (the rest of an interrupted line 8 is dropped, as a
+    // resumed nested loop never ran it) and the channels are not silenced (the debugger's steps
+    // silence them at each line 8 while `running` is clear). Between the two calls the debugger
+    // may step (CpuDebugStep with MachineBus{machine()}, which ignores Stop) and call
+    // ResetEngine. ResumeAfterDebugger sets `running` again when `wasRunning` is true; the next
+    // RunFrames continues from the CPU's current state with its CycleBudget carried over.
+    bool SuspendForDebugger();
+    void ResumeAfterDebugger(bool wasRunning);
+
+    // Battery RAM written while the cartridge runs, so a crash loses at most the time since the
+    // last flush. Call it from a timer between two runs (the host picks the rate). When a started
+    // battery cartridge's backedMemory differs from the bytes its file last received (or was
+    // loaded from), a copy is written to the same battery file, in the same format and through
+    // the same temporary-file-and-rename writer, on a worker thread: the call never waits for the
+    // disk. While an earlier flush is still being written the call does nothing. A failed flush
+    // is appended to the log when it is noticed (by the next call, or StopEngine) as "Backed
+    // memory not saved: " followed by the file's name and the system's message, once until the
+    // message changes; it keeps the previous file intact and is tried again by the next call, so
+    // nothing is lost, and StopEngine still writes the final bytes. Returns true when it started
+    // a write.
+    bool FlushBackedMemory();
+    // Waits for a flush still being written; its outcome is handled as by FlushBackedMemory.
+    void WaitForBackedMemoryFlush();
 
     bool CartridgeStarted() const { return started_; }
     bool Running() const { return machine_->running; }
 
+    // Runs until the frame's message point (line 8, right after the joypads are sampled) has
+    // been reached `frames` times, and returns there, whatever state it starts from (a call that
+    // starts at the message point first finishes the rest of that line 8, which counts as no
+    // message point). Returns the number of message points reached: `frames`, or 0 when nothing
+    // runs (no started cartridge, `running` clear, or `frames` not positive). The first call after
+    // a reset runs the 8 lines up to the first message point. Not re-entrant (see Run).
+    int64_t RunFrames(int64_t frames);
+
     // Runs the CPU while `running` is set, for at most `lines` end-of-scanline calls (all of them
-    // when negative). Returns at once when nothing runs.
+    // when negative), and returns at the first following line that has no interrupt to deliver.
+    // Returns at once when nothing runs. Message points on the way do not return; a call that
+    // starts at a message point first finishes that line 8, as RunFrames does.
     // `hook` sees the registers before every instruction (the runner's trace).
+    // Not re-entrant: calling Run or RunFrames from inside a run (from the host's PresentFrame or
+    // ProcessMessages, an output or the hook) is a programming error; debug builds assert, release
+    // builds return at once.
     template <class Hook = NoInstructionHook>
     void Run(int64_t lines = -1, Hook hook = {}) {
-        Machine& m = *machine_;
-        if (!m.running || !started_ || lines == 0) return;
-        m.linesUntilYield = lines < 0 ? -1 : lines;
-        MachineBus bus{m};
-        CpuRun(m.cpu, bus, hook);
-        m.linesUntilYield = -1;
+        if (lines == 0 || !BeginRun()) return;
+        RunGuard guard{*this};
+        machine_->linesUntilYield = lines < 0 ? -1 : lines;
+        MachineBus bus{*machine_};
+        if (FinishInterruptedLine(bus)) CpuRun(machine_->cpu, bus, hook);
     }
-    // Runs whole frames (244 end-of-scanline calls each).
-    void RunFrames(int64_t frames) { Run(frames * kLinesPerFrame); }
 
    private:
+    // Clears the in-run mark and the yield counters however a run ends (also by an exception).
+    struct RunGuard {
+        Engine& engine;
+        ~RunGuard() { engine.EndRun(); }
+    };
+    bool BeginRun();
+    void EndRun();
+    // Runs the rest of a line 8 at whose message point the last run yielded; false when the
+    // machine is not to run (it stopped there).
+    bool FinishInterruptedLine(MachineBus& bus);
+    // Clears `running` and silences the four channels, as the loop that stops at line 8 does.
+    void Halt();
+    void CollectFlush();
+
     std::unique_ptr<Machine> machine_;
     EngineHost* host_;
     EngineHost nullHost_;
     bool started_ = false;  // a cartridge has been loaded and set up (menu items enabled)
+    bool inRun_ = false;
+    // What the battery file last received or was loaded from, and the flush being written.
+    std::array<uint8_t, kBackedMemorySize> savedBackedMemory_{};
+    std::array<uint8_t, kBackedMemorySize> flushingBackedMemory_{};
+    std::future<std::string> flush_;  // the failure message, empty on success
+    std::string lastFlushFailure_;
 };
 
 }  // namespace vexalo

@@ -13,6 +13,10 @@ uint8_t IoRead(Machine& m, uint16_t address);
 void IoWrite(Machine& m, uint16_t address, uint8_t value);
 void SpriteDma(Machine& m, uint8_t value);
 InterruptRequest EndOfScanline(Machine& m);
+// The rest of line 8 after a run yielded at its message point: the running test (Stop, with the
+// channels silenced, when `running` is clear), then the mapper's hook, the scroll take-over and
+// the sprite-0 test. Returns the interrupt to enter before the next instruction.
+InterruptRequest FinishMessagePointLine(Machine& m);
 
 inline void MapperWrite(Machine& m, uint16_t address, uint8_t value) {
     if (m.mapper.write) m.mapper.write(m, address, value);

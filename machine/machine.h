@@ -30,7 +30,9 @@ using FrameBuffer = std::array<uint8_t, kScreenWidth * kScreenHeight>;
 class MachineHost {
    public:
     virtual ~MachineHost() = default;
-    // Line 8 of every frame: let the window handle its pending messages.
+    // Line 8 of every frame, right after the joypads are sampled. The host may look at the
+    // machine here but must not run commands: those wait until Run has returned (see
+    // cartridge/engine.h).
     virtual void ProcessMessages() {}
     // Line 0 of every drawn frame.
     virtual void PresentFrame() {}
@@ -55,9 +57,16 @@ struct Machine {
     int soundCountdown = 1;  // the first end-of-scanline call runs the sound tick
     bool running = false;
     // End-of-scanline calls left before the run loop yields (returns Stop while `running` stays
-    // set); negative means never. Lets a host run a given number of lines or frames at a time.
+    // set) at the end of a line without an interrupt; negative means never. Lets a host run a
+    // given number of lines at a time.
     int64_t linesUntilYield = -1;
-    uint64_t framesCompleted = 0;  // frames whose line 0 has passed, drawn or skipped
+    // Message points left before the run loop yields at one; negative means never.
+    int64_t messagePointsUntilYield = -1;
+    // The run loop yielded at line 8's message point: the rest of that line (running test,
+    // mapper hook, scroll take-over, sprite-0 test) is still to run before the next instruction.
+    bool messagePointPending = false;
+    uint64_t messagePointsReached = 0;  // line 8 message points passed since the program began
+    uint64_t framesCompleted = 0;       // frames whose line 0 has passed, drawn or skipped
 
     Log log;
     Settings settings;

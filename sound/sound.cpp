@@ -156,6 +156,10 @@ void AllNotesOff(Machine& m) {
     for (int i = 0; i < 4; ++i) NoteOff(m, i);
 }
 
+void SilenceChannels(Machine& m) {
+    for (int channel = 0; channel < 4; ++channel) SetChannelLevel(m, channel, 0);
+}
+
 bool OpenSound(Machine& m) {
     for (int32_t& note : m.sound.lastNote) note = 0;
     m.sound.midiOpen = false;

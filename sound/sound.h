@@ -24,6 +24,8 @@ void SoundTick(Machine& m);
 void PlayChannelFrequency(Machine& m, int channel, uint16_t frequency);
 void SetChannelLevel(Machine& m, int channel, int32_t level);
 void AllNotesOff(Machine& m);
+// Level 0 for channels 0 to 3, as the run loop does when it stops.
+void SilenceChannels(Machine& m);
 bool OpenSound(Machine& m);
 void CloseSound(Machine& m);
 

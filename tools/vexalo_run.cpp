@@ -32,7 +32,9 @@ namespace {
 
 void Usage() {
     std::fputs(
-        VEXALO_PRODUCT_NAME " " VEXALO_PRODUCT_VERSION ", headless runner\n"
+        VEXALO_PRODUCT_NAME
+        " " VEXALO_PRODUCT_VERSION
+        ", headless runner\n"
         "usage: vexalo-run IMAGE [options]\n"
         "  --frames N           run N frames (default 60)\n"
         "  --frame-skip N       draw one frame in N (default 1)\n"
@@ -260,10 +262,12 @@ int Run(const Options& o) {
 
     const auto begin = std::chrono::steady_clock::now();
     for (int64_t frame = 0; frame < o.frames && engine.Running(); ++frame) {
+        // Whole frames of 244 lines from the reset (line 0 to line 0), so a run of N frames
+        // ends right after the Nth frame was shown.
         if (trace)
             engine.Run(kLinesPerFrame, TraceHook{trace, &m});
         else
-            engine.RunFrames(1);
+            engine.Run(kLinesPerFrame);
 #ifdef VEXALO_WITH_PLATFORM
         if (!o.wav.empty()) {
             const auto due =

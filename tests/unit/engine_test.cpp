@@ -64,10 +64,12 @@ TEST(Engine, StartLogsEachStepAndRunsTheProgram) {
                                         "Resetting 6502 engine ...", "6502 engine started."}));
     EXPECT_EQ(host.calls, (std::vector<std::string>{"enable", "video-start", "status:QUEST.NES"}));
 
-    engine.RunFrames(1);
+    // The first frame after the reset ends at its message point, line 8.
+    EXPECT_EQ(engine.RunFrames(1), 1);
     EXPECT_EQ(engine.machine().cart.backedMemory[0], 1);
     EXPECT_EQ(engine.machine().cart.backedMemory[1], 0x5A);
-    EXPECT_EQ(engine.machine().framesCompleted, 1u);
+    EXPECT_EQ(engine.machine().scanline, kFirstDrawnLine);
+    EXPECT_EQ(engine.machine().framesCompleted, 0u);
 }
 
 TEST(Engine, BatteryMemorySurvivesAStopAndAStart) {
@@ -164,10 +166,10 @@ TEST(Engine, PauseStopsAndResumesTheRunLoop) {
     ASSERT_TRUE(engine.StartEngine(image));
     engine.Pause();
     EXPECT_FALSE(engine.Running());
-    engine.RunFrames(1);  // nothing runs while paused
-    EXPECT_EQ(engine.machine().framesCompleted, 0u);
+    EXPECT_EQ(engine.RunFrames(1), 0);  // nothing runs while paused
+    EXPECT_EQ(engine.machine().scanline, 0);
     engine.Pause();
-    engine.RunFrames(1);
+    EXPECT_EQ(engine.RunFrames(2), 2);
     EXPECT_EQ(engine.machine().framesCompleted, 1u);
 }
 

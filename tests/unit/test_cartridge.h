@@ -70,7 +70,8 @@ class CartridgeRun {
         return ::testing::AssertionSuccess();
     }
 
-    void RunFrames(int64_t frames) { engine_.RunFrames(frames); }
+    // Whole frames of 244 lines: from the reset, N frames end right after the Nth was shown.
+    void RunFrames(int64_t frames) { engine_.Run(frames * kLinesPerFrame); }
     void RunLines(int64_t lines) { engine_.Run(lines); }
 
     // Internal RAM through its mirrors ($0000-$1FFF).
