@@ -68,8 +68,11 @@ bool LoadCartridgeImage(Machine& m, const std::string& fileName) {
         throw FileError(SystemMessage(fileName, errno != 0 ? errno : ENOENT));
     }
 
-    // Cleared first, so a short file never leaves a byte of the previous image in the header.
+    // Cleared first, so a short file never leaves a byte of the previous image in the header, and
+    // no image starts with the battery RAM or trainer of an image that was refused before it
+    // (that RAM would be written into the new image's battery file).
     c.CartridgeHeader.fill(0);
+    c.backedMemory.fill(0);
     const size_t headerBytes =
         ReadUpTo(file.get(), c.CartridgeHeader.data(), c.CartridgeHeader.size(), fileName);
     const auto& h = c.CartridgeHeader;

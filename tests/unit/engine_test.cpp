@@ -274,5 +274,147 @@ TEST(Engine, AnUnreadableImageThrowsTheSystemMessage) {
     EXPECT_FALSE(engine.CartridgeStarted());
 }
 
+// A refused image keeps its battery file's bytes in memory; the next image must not inherit them
+// (nor a refused trainer) and write them into its own battery file.
+TEST(Engine, ARefusedImageLeavesNoBytesToTheNextOne) {
+    TempDir dir;
+    ImageShape refused;
+    refused.flags6 = 0x50 | HeaderBattery | HeaderTrainer;  // mapper 5
+    auto refusedImage = BuildImage(refused);
+    refusedImage.insert(refusedImage.begin() + 16, 512, 0xBB);  // the trainer
+    const auto b = dir.Write("B.nes", refusedImage);
+    dir.Write("B.sav", std::vector<uint8_t>(8192, 0xAA));
+    ImageShape plain;
+    plain.flags6 = HeaderBattery;
+    const auto c = dir.Write("C.nes", BuildImage(plain));
+
+    Engine engine;
+    EXPECT_FALSE(engine.StartEngine(b));
+    EXPECT_EQ(engine.machine().cart.backedMemory[0], 0xAA);
+    ASSERT_TRUE(engine.StartEngine(c));
+    const auto& memory = engine.machine().cart.backedMemory;
+    EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](uint8_t v) { return v == 0; }));
+    engine.FreeRom();
+    EXPECT_EQ(dir.Read("C.sav"), std::vector<uint8_t>(8192, 0));
+    EXPECT_EQ(dir.Read("B.sav"), std::vector<uint8_t>(8192, 0xAA));
+}
+
+TEST(Engine, DestroyingTheEngineSavesAStartedCartridge) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    {
+        Engine engine;
+        ASSERT_TRUE(engine.StartEngine(image));
+        engine.RunFrames(1);
+    }
+    EXPECT_EQ(dir.Read("Quest.sav")[1], 0x5A);
+}
+
+TEST(Engine, DestroyingTheEngineSurvivesAFailedSave) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    dir.Write("Quest.sav", std::vector<uint8_t>(8192, 0x33));
+    {
+        test::FileSizeLimit fullDisk(4096);
+        Engine engine;
+        ASSERT_TRUE(engine.StartEngine(image));
+        engine.RunFrames(1);
+        // The destructor logs the failure instead of throwing.
+    }
+    EXPECT_EQ(dir.Read("Quest.sav"), std::vector<uint8_t>(8192, 0x33));
+}
+
+class BackedMemoryFlush : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+        ASSERT_TRUE(engine.StartEngine(image));
+        engine.RunFrames(1);  // the program wrote 1 and $5A
+    }
+    bool Logged(const std::string& start) const {
+        const auto lines = engine.machine().log.Lines();
+        return std::any_of(lines.begin(), lines.end(),
+                           [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+    }
+
+    TempDir dir;
+    std::string image;
+    Engine engine;
+};
+
+TEST_F(BackedMemoryFlush, WritesChangedBytesAndOnlyThem) {
+    EXPECT_TRUE(engine.FlushBackedMemory());
+    engine.WaitForBackedMemoryFlush();
+    auto saved = dir.Read("Quest.sav");
+    ASSERT_EQ(saved.size(), 8192u);
+    EXPECT_EQ(saved[0], 1);
+    EXPECT_EQ(saved[1], 0x5A);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Quest.sav.tmp"));
+
+    // Unchanged bytes are not written again: a removed file stays removed.
+    std::filesystem::remove(dir.path() / "Quest.sav");
+    EXPECT_FALSE(engine.FlushBackedMemory());
+    engine.WaitForBackedMemoryFlush();
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Quest.sav"));
+
+    engine.machine().cart.backedMemory[100] = 0x77;
+    EXPECT_TRUE(engine.FlushBackedMemory());
+    engine.WaitForBackedMemoryFlush();
+    saved = dir.Read("Quest.sav");
+    ASSERT_EQ(saved.size(), 8192u);
+    EXPECT_EQ(saved[100], 0x77);
+}
+
+TEST_F(BackedMemoryFlush, BytesLoadedFromTheFileAreNotWrittenBack) {
+    engine.FreeRom();
+    std::filesystem::remove(dir.path() / "Quest.sav");
+    dir.Write("Quest.sav", std::vector<uint8_t>(8192, 0x20));
+    ASSERT_TRUE(engine.StartEngine(image));
+    EXPECT_FALSE(engine.FlushBackedMemory());  // nothing ran yet: memory is the file
+    engine.RunFrames(1);
+    EXPECT_TRUE(engine.FlushBackedMemory());
+}
+
+TEST_F(BackedMemoryFlush, AFailureKeepsThePreviousFileAndIsTriedAgain) {
+    dir.Write("Quest.sav", std::vector<uint8_t>(8192, 0x33));
+    {
+        test::FileSizeLimit fullDisk(4096);
+        EXPECT_TRUE(engine.FlushBackedMemory());
+        engine.WaitForBackedMemoryFlush();
+    }
+    EXPECT_TRUE(Logged("Backed memory not saved: "));
+    EXPECT_EQ(dir.Read("Quest.sav"), std::vector<uint8_t>(8192, 0x33));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Quest.sav.tmp"));
+    EXPECT_TRUE(engine.FlushBackedMemory());  // the bytes are still to be saved
+    engine.WaitForBackedMemoryFlush();
+    EXPECT_EQ(dir.Read("Quest.sav")[1], 0x5A);
+}
+
+TEST_F(BackedMemoryFlush, StopWritesTheLastBytesAfterAFlushInFlight) {
+    for (int i = 0; i < 20; ++i) {
+        engine.machine().cart.backedMemory[200] = uint8_t(i);
+        engine.FlushBackedMemory();  // does nothing while the previous one is being written
+    }
+    engine.machine().cart.backedMemory[200] = 0xEE;
+    engine.FlushBackedMemory();
+    engine.machine().cart.backedMemory[201] = 0xEF;
+    engine.FreeRom();
+    const auto saved = dir.Read("Quest.sav");
+    ASSERT_EQ(saved.size(), 8192u);
+    EXPECT_EQ(saved[200], 0xEE);
+    EXPECT_EQ(saved[201], 0xEF);
+    EXPECT_FALSE(engine.FlushBackedMemory());  // nothing started: nothing to flush
+}
+
+TEST(BackedMemoryFlushWithoutBattery, WritesNothing) {
+    TempDir dir;
+    const auto image = dir.Write("Plain.nes", BuildImage({}));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.machine().cart.backedMemory[0] = 9;
+    EXPECT_FALSE(engine.FlushBackedMemory());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Plain.sav"));
+}
+
 }  // namespace
 }  // namespace vexalo

@@ -249,15 +249,15 @@ TEST_F(LoaderTest, TrainerIsSkippedAndPlacedAt7000) {
     Image image;
     image.flags6 = HeaderTrainer;
     for (int i = 0; i < 512; ++i) image.trainer.push_back(static_cast<uint8_t>(0x5A ^ i));
-    m_->cart.backedMemory[0x0FFF] = 0x11;  // neighbours of $7000-$71FF stay as they were
+    m_->cart.backedMemory[0x0FFF] = 0x11;  // a load starts from cleared battery RAM
     m_->cart.backedMemory[0x1200] = 0x22;
     ASSERT_TRUE(Load(WriteFile("trainer.nes", Build(image))));
     const Cartridge& c = m_->cart;
     for (size_t i = 0; i < c.prgRom.size(); ++i) ASSERT_EQ(c.prgRom[i], PrgByte(i)) << i;
     for (size_t i = 0; i < c.chrRom.size(); ++i) ASSERT_EQ(c.chrRom[i], ChrByte(i)) << i;
     for (int i = 0; i < 512; ++i) ASSERT_EQ(c.backedMemory[0x1000 + i], image.trainer[i]) << i;
-    EXPECT_EQ(c.backedMemory[0x0FFF], 0x11);
-    EXPECT_EQ(c.backedMemory[0x1200], 0x22);
+    EXPECT_EQ(c.backedMemory[0x0FFF], 0);
+    EXPECT_EQ(c.backedMemory[0x1200], 0);
 }
 
 TEST_F(LoaderTest, TrainerCutShortReadsAsZero) {
