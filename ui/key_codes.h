@@ -1,0 +1,13 @@
+// Qt's keys as the Windows virtual-key codes the key bindings are stored in.
+#pragma once
+
+#include <Qt>
+
+namespace vexalo {
+
+// The virtual-key code of a key (the keypad's digits by Qt::KeypadModifier); 0 for a key that
+// has none. Covers every key the settings dialog offers, the main keyboard's digits, the
+// function keys and the usual editing keys.
+int VirtualKeyCode(int qtKey, Qt::KeyboardModifiers modifiers);
+
+}  // namespace vexalo
