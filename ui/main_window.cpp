@@ -193,8 +193,8 @@ void TfrmNES::FormCreate() {
     statusText_->setFixedWidth(300);
     statusIcons_ = new StatusIconPanel(this, bar);
     statusIcons_->setObjectName(QStringLiteral("StatusPanel1"));
-    bar->addPermanentWidget(statusText_);
-    bar->addPermanentWidget(statusIcons_);
+    bar->addWidget(statusText_);
+    bar->addWidget(statusIcons_);
     bar->setStyleSheet(QStringLiteral("QStatusBar::item { border: 1px inset palette(mid); }"));
 
     ApplyFixedWindowSize();
@@ -540,6 +540,8 @@ void TfrmNES::ToggleFullScreen() {
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     surface_->SetFullScreenMode(mode);
     showFullScreen();
+    // Without a window manager nothing resizes a full-screen window: cover the monitor ourselves.
+    if (const QScreen* monitor = screen()) setGeometry(monitor->geometry());
 }
 
 std::optional<std::vector<DisplayMode>> TfrmNES::DisplayModes() const {
