@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/cpu_state.h"
+
 namespace vexalo {
 
 constexpr int kPrgPageSize = 16384;  // one iNES PRG-ROM page
@@ -47,11 +49,14 @@ struct PageTables {
 
 struct Machine;
 using MapperWriteHandler = void (*)(Machine&, uint16_t address, uint8_t value);
+// Called for lines 8-231; returns Irq when the mapper's scanline counter raises one, else None.
+using MapperScanlineHook = InterruptRequest (*)(Machine&);
 
 // The registers of every mapper. Banks live in the page tables, so this record is the whole
 // mapper state apart from the handler.
 struct MapperState {
     MapperWriteHandler write = nullptr;
+    MapperScanlineHook scanline = nullptr;
     uint8_t chrBankMask = 0;
     // Mapper 1
     uint8_t mmc1Reg[4] = {};

@@ -1,7 +1,8 @@
 // Bank switching. Every bank-switch operation rewrites page-table bases; a window always
 // designates a whole window's worth of bytes inside one store, because page numbers past the end
 // of a store wrap modulo the store's size and an empty store is replaced by the machine's empty
-// page. The mappers' write handlers are plain functions chosen once by MapperSetup.
+// page. The mappers' write handlers and scanline hooks are plain functions chosen once by
+// MapperSetup from the one table of mappers.
 #include "cartridge/mapper.h"
 
 #include <cstddef>
@@ -143,7 +144,7 @@ void WriteMmc1(Machine& m, uint16_t address, uint8_t value) {
     s.mmc1Shift |= static_cast<uint8_t>((value & 1) << s.mmc1ShiftCount);
     if (++s.mmc1ShiftCount < 5) return;
 
-    const int r = (address >> 13) - 4;
+    const int r = (address >> 13) & 3;  // $8000, $A000, $C000, $E000; never outside mmc1Reg
     const uint8_t v = s.mmc1Shift;
     s.mmc1Reg[r] = v;
     s.mmc1Shift = 0;
@@ -295,27 +296,93 @@ void WriteBandai(Machine& m, uint16_t address, uint8_t value) {
     }
 }
 
+// ---- Scanline counters of mappers 4 and 16: lines 8-231 count down; at zero the counter stops
+// and raises one IRQ.
+
+InterruptRequest CountScanline(Machine& m, uint16_t& counter, bool& enabled) {
+    if (!enabled) return InterruptRequest::None;
+    --counter;  // wraps modulo 65536
+    if (counter > 0) return InterruptRequest::None;
+    enabled = false;  // the counter stays at zero; nothing reloads it
+    m.ppu.scrollUpdatePending = true;
+    return InterruptRequest::Irq;
+}
+
+InterruptRequest ScanlineMmc3(Machine& m) {
+    return CountScanline(m, m.mapper.irqCounter, m.mapper.irqEnabled);
+}
+
+InterruptRequest ScanlineBandai(Machine& m) {
+    return CountScanline(m, m.mapper.bandaiIrqCounter, m.mapper.bandaiIrqEnabled);
+}
+
+// ---- Set-up beyond the default bank layout.
+
+void SetUpMmc1(Machine& m) {
+    MapperState& s = m.mapper;
+    for (uint8_t& r : s.mmc1Reg) r = 0;
+    s.mmc1Shift = 0;
+    s.mmc1ShiftCount = 0;
+    s.mmc1MirrorExtra =
+        ((m.cart.headerFlags & HeaderVertical) && m.cart.chrPageCount == 0) ? 2048 : 0;
+}
+
+void SetUpMmc3(Machine& m) {
+    m.mapper.mmc3ChrInvert = 0;
+}
+
+void SetUpFirst32K(Machine& m) {
+    SwitchPrg32K(m, 0);
+}
+
+void SetUpMapper8(Machine& m) {
+    SwitchPrg16K(m, 0x8000, 0);
+    SwitchPrg16K(m, 0xC000, 1);
+}
+
+void SetUpMmc2(Machine& m) {
+    // The last three 8 KB pages at $A000-$FFFF, the first at $8000.
+    m.mapper.chrLatch = 0xFE;
+    const int n = m.cart.prgPageCount;
+    SwitchPrg8K(m, 0xA000, 2 * n - 3);
+    SwitchPrg8K(m, 0xC000, 2 * n - 2);
+    SwitchPrg8K(m, 0xE000, 2 * n - 1);
+    SwitchPrg8K(m, 0x8000, 0);
+}
+
+void SetUpMmc4(Machine& m) {
+    m.mapper.chrLatch0 = 0xFE;
+    m.mapper.chrLatch1 = 0xFE;
+}
+
+// Every supported mapper, in one place: adding a mapper is adding its line here.
 struct MapperEntry {
+    int number;
     const char* name;
-    MapperWriteHandler write;  // null for an unsupported number
+    void (*setUp)(Machine&);  // after the default bank layout; null when that is all
+    MapperWriteHandler write;
+    MapperScanlineHook scanline;  // null for mappers without a scanline counter
 };
 
-MapperEntry FindMapper(int number) {
-    switch (number) {
-        case 0: return {"No Mapper", WriteNoMapper};
-        case 1: return {"Nintendo MMC1", WriteMmc1};
-        case 2: return {"74HC161/74HC32", WriteMapper2};
-        case 3: return {"VROM Switch", WriteMapper3};
-        case 4: return {"Nintendo MMC3", WriteMmc3};
-        case 7: return {"Rom Switch", WriteMapper7};
-        case 8: return {"FFE F3xxxx", WriteMapper8};
-        case 9: return {"Nintendo MMC2", WriteMmc2};
-        case 10: return {"Nintendo MMC4", WriteMmc4};
-        case 11: return {"Color Dreams Mapper", WriteMapper11};
-        case 15: return {"100-in-1", WriteMapper15};
-        case 16: return {"Bandai", WriteBandai};
-        default: return {nullptr, nullptr};
-    }
+constexpr MapperEntry kMappers[] = {
+    {0, "No Mapper", nullptr, WriteNoMapper, nullptr},
+    {1, "Nintendo MMC1", SetUpMmc1, WriteMmc1, nullptr},
+    {2, "74HC161/74HC32", nullptr, WriteMapper2, nullptr},
+    {3, "VROM Switch", nullptr, WriteMapper3, nullptr},
+    {4, "Nintendo MMC3", SetUpMmc3, WriteMmc3, ScanlineMmc3},
+    {7, "Rom Switch", SetUpFirst32K, WriteMapper7, nullptr},
+    {8, "FFE F3xxxx", SetUpMapper8, WriteMapper8, nullptr},
+    {9, "Nintendo MMC2", SetUpMmc2, WriteMmc2, nullptr},
+    {10, "Nintendo MMC4", SetUpMmc4, WriteMmc4, nullptr},
+    {11, "Color Dreams Mapper", SetUpFirst32K, WriteMapper11, nullptr},
+    {15, "100-in-1", SetUpFirst32K, WriteMapper15, nullptr},
+    {16, "Bandai", nullptr, WriteBandai, ScanlineBandai},
+};
+
+const MapperEntry* FindMapper(int number) {
+    for (const MapperEntry& entry : kMappers)
+        if (entry.number == number) return &entry;
+    return nullptr;
 }
 
 }  // namespace
@@ -371,70 +438,24 @@ bool MapperSetup(Machine& m, int number) {
     s.bandaiIrqCounter = 0;
     s.bandaiIrqEnabled = false;
 
-    const MapperEntry entry = FindMapper(number);
-    if (entry.write == nullptr) {
+    const MapperEntry* entry = FindMapper(number);
+    if (entry == nullptr) {
         m.log.Append("* iNES mapper #" + std::to_string(number) + " not supported.");
         return false;
     }
 
-    m.cart.mapperName = entry.name;
+    m.cart.mapperName = entry->name;
     DefaultBankLayout(m);
-    switch (number) {
-        case 1:
-            for (uint8_t& r : s.mmc1Reg) r = 0;
-            s.mmc1Shift = 0;
-            s.mmc1ShiftCount = 0;
-            s.mmc1MirrorExtra =
-                ((m.cart.headerFlags & HeaderVertical) && m.cart.chrPageCount == 0) ? 2048 : 0;
-            break;
-        case 4: s.mmc3ChrInvert = 0; break;
-        case 7:
-        case 11:
-        case 15: SwitchPrg32K(m, 0); break;
-        case 8:
-            SwitchPrg16K(m, 0x8000, 0);
-            SwitchPrg16K(m, 0xC000, 1);
-            break;
-        case 9: {
-            // The last three 8 KB pages at $A000-$FFFF, the first at $8000.
-            s.chrLatch = 0xFE;
-            const int n = m.cart.prgPageCount;
-            SwitchPrg8K(m, 0xA000, 2 * n - 3);
-            SwitchPrg8K(m, 0xC000, 2 * n - 2);
-            SwitchPrg8K(m, 0xE000, 2 * n - 1);
-            SwitchPrg8K(m, 0x8000, 0);
-            break;
-        }
-        case 10:
-            s.chrLatch0 = 0xFE;
-            s.chrLatch1 = 0xFE;
-            break;
-        default: break;  // 0, 2, 3, 16: the default layout is the whole set-up
-    }
-    s.write = entry.write;
+    if (entry->setUp) entry->setUp(m);
+    s.write = entry->write;
+    s.scanline = entry->scanline;
     return true;
 }
 
 InterruptRequest MapperScanline(Machine& m, InterruptRequest signal) {
-    uint16_t* counter;
-    bool* enabled;
-    switch (m.cart.mapperNumber) {
-        case 4:
-            counter = &m.mapper.irqCounter;
-            enabled = &m.mapper.irqEnabled;
-            break;
-        case 16:
-            counter = &m.mapper.bandaiIrqCounter;
-            enabled = &m.mapper.bandaiIrqEnabled;
-            break;
-        default: return signal;
-    }
-    if (!*enabled) return signal;
-    --*counter;  // wraps modulo 65536
-    if (*counter > 0) return signal;
-    *enabled = false;  // the counter stays at zero; nothing reloads it
-    m.ppu.scrollUpdatePending = true;
-    return InterruptRequest::Irq;
+    if (m.mapper.scanline == nullptr) return signal;
+    const InterruptRequest raised = m.mapper.scanline(m);
+    return raised == InterruptRequest::None ? signal : raised;
 }
 
 }  // namespace vexalo

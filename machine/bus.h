@@ -18,8 +18,10 @@ InterruptRequest EndOfScanline(Machine& m);
 // the sprite-0 test. Returns the interrupt to enter before the next instruction.
 InterruptRequest FinishMessagePointLine(Machine& m);
 
+// A write to the mapper's registers, which all lie at $8000-$FFFF: a write below (from the
+// debugger or a script) reaches no mapper.
 inline void MapperWrite(Machine& m, uint16_t address, uint8_t value) {
-    if (m.mapper.write) m.mapper.write(m, address, value);
+    if (address >= 0x8000 && m.mapper.write) m.mapper.write(m, address, value);
 }
 
 // Byte at $6000-$FFFF through the CPU page table.

@@ -3,6 +3,7 @@
 // sizes of the stores; the rest is a program of (operation, address, value) triples.
 #include <cstdint>
 #include <initializer_list>
+#include <iterator>
 
 #include "cartridge/engine.h"
 #include "cartridge/mapper.h"
@@ -21,8 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vexalo::Machine& m = engine.machine();
     m.settings.FrameRate = 1 + data[3] % 3;
     vexalo::Cartridge& cart = m.cart;
-    cart.prgPageCount = 1 + data[1] % 9;
-    cart.chrPageCount = data[2] % 5;
+    // From no page at all to more pages than any page register reaches.
+    constexpr int kPrgPages[] = {0, 1, 2, 3, 4, 8, 9, 16, 64};
+    constexpr int kChrPages[] = {0, 1, 2, 3, 4, 16, 64};
+    cart.prgPageCount = kPrgPages[data[1] % std::size(kPrgPages)];
+    cart.chrPageCount = kChrPages[data[2] % std::size(kChrPages)];
     cart.headerFlags = data[2] & 0x0F;
     cart.mapperNumber = kMappers[data[0] % std::size(kMappers)];
     cart.mirrorDistance = 1024 << (cart.headerFlags & 1);
@@ -38,8 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const uint16_t address = uint16_t((data[i + 1] << 8) | data[i + 2]);
         const uint8_t value = uint8_t(op ^ data[i + 1]);
         switch (op & 7) {
-            case 0:
-            case 1: bus.WriteByte(uint16_t(address | 0x8000), value); break;
+            case 0: bus.WriteByte(uint16_t(address | 0x8000), value); break;
+            // Any address, as the debugger may write, through the public entry and straight to
+            // the handler.
+            case 1:
+                vexalo::MapperWrite(m, address, value);
+                if (m.mapper.write) m.mapper.write(m, address, value);
+                break;
             case 2: bus.WriteByte(uint16_t(0x2000 | (address & 7)), value); break;
             case 3: bus.ReadByte(uint16_t(0x2000 | (address & 7))); break;
             case 4: vexalo::EndOfScanline(m); break;

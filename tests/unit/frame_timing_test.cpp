@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cartridge/engine.h"
+#include "cartridge/mapper.h"
 #include "machine/bus.h"
 
 namespace vexalo {
@@ -113,7 +114,7 @@ TEST_F(FrameTimingTest, ScrollIsTakenOverAfterTheLineIsDrawn) {
 }
 
 TEST_F(FrameTimingTest, AScanlineInterruptPostponesTheScrollTakeOver) {
-    m().cart.mapperNumber = 4;
+    ASSERT_TRUE(MapperSetup(m(), 4));
     m().mapper.irqEnabled = true;
     m().mapper.irqCounter = 2;
     m().ppu.pendingScrollX = 5;

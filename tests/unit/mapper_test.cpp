@@ -196,6 +196,40 @@ TEST(MapperSetupTest, UnsupportedNumbersAreLoggedAndChangeNothing) {
     EXPECT_TRUE(SameTables(m->pages, before));
 }
 
+// The registers of every mapper lie at $8000-$FFFF. A write below (the debugger or a script
+// writing memory) must reach no register and nothing beside the mapper record.
+TEST(MapperWriteTest, WritesBelow8000ReachNoMapper) {
+    for (int number : {0, 1, 2, 3, 4, 7, 8, 9, 10, 11, 15, 16}) {
+        SCOPED_TRACE(number);
+        auto m = StartMapper(number, 8, 4);
+        const PageTables before = m->pages;
+        const MapperState state = m->mapper;
+        const int mirror = m->cart.mirrorDistance;
+        for (uint32_t a = 0; a < 0x8000; ++a) MapperWrite(*m, uint16_t(a), uint8_t(a * 7));
+        EXPECT_TRUE(SameTables(m->pages, before));
+        EXPECT_EQ(m->mapper.write, state.write);
+        EXPECT_EQ(m->mapper.chrBankMask, state.chrBankMask);
+        EXPECT_EQ(std::memcmp(m->mapper.mmc1Reg, state.mmc1Reg, sizeof state.mmc1Reg), 0);
+        EXPECT_EQ(m->mapper.irqCounter, state.irqCounter);
+        EXPECT_EQ(m->mapper.bandaiIrqCounter, state.bandaiIrqCounter);
+        EXPECT_EQ(m->cart.mirrorDistance, mirror);
+    }
+}
+
+// Called directly, MMC1's handler takes the register from address bits 13-14 alone, so no
+// address selects a byte outside its four registers.
+TEST(MapperWriteTest, Mmc1HandlerStaysInsideItsRegisters) {
+    auto m = StartMapper(1, 8, 4);
+    const MapperState state = m->mapper;
+    for (int i = 0; i < 5; ++i) m->mapper.write(*m, 0x1000, 0x1F);  // register 0, as $8000
+    EXPECT_EQ(m->mapper.mmc1Reg[0], 0x1F);
+    EXPECT_EQ(m->mapper.write, state.write);
+    EXPECT_EQ(m->mapper.chrBankMask, state.chrBankMask);
+    for (int i = 0; i < 5; ++i) m->mapper.write(*m, 0x6000, (0x03 >> i) & 1);  // register 3
+    EXPECT_EQ(m->mapper.mmc1Reg[3], 0x03);
+    EXPECT_EQ(m->mapper.write, state.write);
+}
+
 TEST(MapperSetupTest, SupportedNumbersGetTheirNamesAndAHandler) {
     const std::pair<int, const char*> mappers[] = {
         {0, "No Mapper"},      {1, "Nintendo MMC1"},
