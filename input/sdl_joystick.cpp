@@ -43,6 +43,13 @@ void SdlJoystick::Close() {
     joystick_ = nullptr;
 }
 
+void ApplyHat(JoystickReading& reading, uint8_t hat) {
+    if (hat & SDL_HAT_LEFT) reading.x = reading.axisMin;
+    if (hat & SDL_HAT_RIGHT) reading.x = reading.axisMax;
+    if (hat & SDL_HAT_UP) reading.y = reading.axisMin;
+    if (hat & SDL_HAT_DOWN) reading.y = reading.axisMax;
+}
+
 JoystickReading SdlJoystick::Poll() {
     JoystickReading reading;
     if (!ready_) return reading;
@@ -60,6 +67,7 @@ JoystickReading SdlJoystick::Poll() {
     const int axes = SDL_JoystickNumAxes(joystick_);
     if (axes > 0) reading.x = SDL_JoystickGetAxis(joystick_, 0);
     if (axes > 1) reading.y = SDL_JoystickGetAxis(joystick_, 1);
+    if (SDL_JoystickNumHats(joystick_) > 0) ApplyHat(reading, SDL_JoystickGetHat(joystick_, 0));
     const int buttons = std::min(SDL_JoystickNumButtons(joystick_), 32);
     for (int n = 0; n < buttons; ++n) {
         if (SDL_JoystickGetButton(joystick_, n)) reading.buttons |= uint32_t{1} << n;

@@ -12,6 +12,10 @@ struct _SDL_Joystick;
 
 namespace vexalo {
 
+// The hat (most gamepads' D-pad) as the stick pushed to its ends: a pressed direction of the hat
+// (SDL's hat bits) overrides that axis, so either control steers.
+void ApplyHat(JoystickReading& reading, uint8_t hat);
+
 class SdlJoystick : public JoystickSource {
    public:
     // Starts the subsystem through `initSubsystem` (SDL_InitSubSystem with the joystick flag

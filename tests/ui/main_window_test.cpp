@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QStatusBar>
@@ -388,6 +389,29 @@ class MainWindowTest : public QObject {
         window->mnuSavesnapshotClick();
         QCOMPARE(errors_.size(), 1);
         QVERIFY(errors_.first().contains(QStringLiteral("shot.bmp")));
+    }
+
+    void aDroppedFileLoadsLikeLoadRom() {
+        auto window = MakeWindow();
+        window->show();
+        const QString image = WriteImage(*dir_, QStringLiteral("dropped.nes"), {});
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(image)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        enter.setAccepted(false);
+        QApplication::sendEvent(window.get(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &drop);
+        QTRY_VERIFY(window->engine().Running());
+        QCOMPARE(window->mruList().first(), image);
+        // Two files at once are refused.
+        data.setUrls({QUrl::fromLocalFile(image), QUrl::fromLocalFile(image)});
+        QDragEnterEvent two(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        two.setAccepted(false);
+        QApplication::sendEvent(window.get(), &two);
+        QVERIFY(!two.isAccepted());
     }
 
     void unreadableImageIsReportedAndTheWindowGoesOn() {
