@@ -114,7 +114,6 @@ void FluidSynthOutput::Open() {
         throw MidiError("Cannot load the SoundFont " + soundFont);
     }
     soundFontPath_ = soundFont;
-    for (int& key : retriggeredKey_) key = -1;
     if (mode_ == Mode::Live) StartAudioDriver();
 }
 
@@ -152,23 +151,15 @@ void FluidSynthOutput::ShortMessage(uint8_t status, uint8_t data1, uint8_t data2
     const int channel = status & 0x0F;
     const int key = data1 & 0x7F;
     const int value = data2 & 0x7F;
-    // A note started again on its own key is followed at once by the note-off of the channel's
-    // previous note, which is that same key: a synthesizer would cut the new note. That note-off
-    // is dropped, so the note sounds on until the channel's next note or its silencing.
-    const int retrigger = retriggeredKey_[channel];
-    retriggeredKey_[channel] = -1;
     // FluidSynth reports a note-off for a key that is not sounding as a failure; for a MIDI
     // device that is an ordinary message, so results are not turned into errors.
     switch (status & 0xF0) {
-        case 0x80:
-            if (key != retrigger) fluid_synth_noteoff(synth_, channel, key);
-            break;
+        case 0x80: fluid_synth_noteoff(synth_, channel, key); break;
         case 0x90:
             if (value == 0) {
-                if (key != retrigger) fluid_synth_noteoff(synth_, channel, key);
+                fluid_synth_noteoff(synth_, channel, key);
             } else {
                 fluid_synth_noteon(synth_, channel, key, value);
-                retriggeredKey_[channel] = key;
             }
             break;
         case 0xA0: fluid_synth_key_pressure(synth_, channel, key, value); break;

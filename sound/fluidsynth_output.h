@@ -34,8 +34,8 @@ class FluidSynthOutput : public MidiOutput {
     void Open() override;
     void Close() override;
     // Note-on, note-off, controllers, program changes and pitch bend; other messages are ignored.
-    // A note-off that directly follows a note-on of the same key on the same channel is dropped
-    // (a note started again, see the .cpp). Throws MidiError when the output is not open.
+    // Throws MidiError when the output is not open. Played live, it sits behind a
+    // LiveMidiOutput like every device.
     void ShortMessage(uint8_t status, uint8_t data1, uint8_t data2) override;
     // Synthesizer gain kFullGain * volume / 65535 (the average of both sides).
     void SetVolume(uint16_t left, uint16_t right) override;
@@ -63,7 +63,6 @@ class FluidSynthOutput : public MidiOutput {
     _fluid_hashtable_t* settings_ = nullptr;
     _fluid_synth_t* synth_ = nullptr;
     _fluid_audio_driver_t* driver_ = nullptr;
-    int retriggeredKey_[16] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
     double gain_ = kFullGain;  // kept across Close, as a device keeps its volume
     std::string soundFontPath_;
     std::string driverName_;

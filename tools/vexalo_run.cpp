@@ -24,6 +24,7 @@
 #include "vexalo_version.h"
 #ifdef VEXALO_WITH_PLATFORM
 #include "sound/fluidsynth_output.h"
+#include "sound/live_midi_output.h"
 #endif
 
 using namespace vexalo;
@@ -221,7 +222,8 @@ int Run(const Options& o) {
     if (!o.midiLog.empty()) outputs.Add(&recorder);
 #ifdef VEXALO_WITH_PLATFORM
     FluidSynthOutput synthesizer(FluidSynthOutput::Mode::Offline);
-    if (!o.wav.empty()) outputs.Add(&synthesizer);
+    LiveMidiOutput heard(&synthesizer);  // what a person would hear, as on the desktop
+    if (!o.wav.empty()) outputs.Add(&heard);
 #endif
     std::vector<int16_t> samples;
     Engine engine;

@@ -17,6 +17,7 @@
 #include "machine/bus.h"
 #include "machine/machine.h"
 #include "sound/fluidsynth_output.h"
+#include "sound/live_midi_output.h"
 #include "sound/sound.h"
 #include "tests/platform/scoped_env.h"
 
@@ -33,7 +34,7 @@ class Player {
    public:
     explicit Player(int32_t volume = 65535) : m(std::make_unique<Machine>()) {
         m->settings.SoundVolume = volume;
-        m->sound.output = &output;
+        m->sound.output = &live;
     }
     void Write(uint16_t address, uint8_t value) { MachineBus{*m}.WriteByte(address, value); }
     // Appends `seconds` of sound to `samples`, one emulated frame (1/60.0988 s) at a time.
@@ -54,6 +55,7 @@ class Player {
     }
 
     FluidSynthOutput output{FluidSynthOutput::Mode::Offline};
+    LiveMidiOutput live{&output};  // as every live output is played
     std::unique_ptr<Machine> m;
     std::vector<int16_t> samples;  // interleaved stereo
 };

@@ -10,6 +10,7 @@
 #include "machine/bus.h"
 #include "machine/machine.h"
 #include "sound/fluidsynth_output.h"
+#include "sound/live_midi_output.h"
 #include "sound/midi_device.h"
 #include "sound/rtmidi_output.h"
 #include "sound/sound.h"
@@ -43,7 +44,9 @@ TEST(RtMidiOutputTest, OutputChoiceFollowsTheEnvironment) {
     {
         ScopedEnv port("VEXALO_MIDI_PORT", "no such vexalo port 7f3a");
         std::unique_ptr<MidiOutput> output = CreateMidiOutput();
-        auto* rt = dynamic_cast<RtMidiOutput*>(output.get());
+        auto* live = dynamic_cast<LiveMidiOutput*>(output.get());
+        ASSERT_NE(live, nullptr);
+        auto* rt = dynamic_cast<RtMidiOutput*>(&live->device());
         ASSERT_NE(rt, nullptr);
         EXPECT_EQ(rt->port(), "no such vexalo port 7f3a");
         EXPECT_FALSE(rt->IsOpen());  // opening is OpenSound's job
@@ -53,7 +56,9 @@ TEST(RtMidiOutputTest, OutputChoiceFollowsTheEnvironment) {
     }
     ScopedEnv empty("VEXALO_MIDI_PORT", "");
     std::unique_ptr<MidiOutput> output = CreateMidiOutput();
-    auto* synth = dynamic_cast<FluidSynthOutput*>(output.get());
+    auto* live = dynamic_cast<LiveMidiOutput*>(output.get());
+    ASSERT_NE(live, nullptr);
+    auto* synth = dynamic_cast<FluidSynthOutput*>(&live->device());
     ASSERT_NE(synth, nullptr);
     EXPECT_EQ(synth->mode(), FluidSynthOutput::Mode::Live);
     EXPECT_FALSE(synth->IsOpen());
