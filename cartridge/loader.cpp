@@ -39,9 +39,9 @@ size_t ReadUpTo(std::FILE* f, uint8_t* buffer, size_t size, const std::string& f
     return got;
 }
 
-template <class Value>
-std::string Format(const char* format, Value value) {
-    char text[512];
+// A header line with one number; the texts are short and fixed, so the buffer always holds it.
+std::string Format(const char* format, int value) {
+    char text[96];
     std::snprintf(text, sizeof text, format, value);
     return text;
 }
@@ -60,7 +60,7 @@ bool LoadCartridgeImage(Machine& m, const std::string& fileName) {
         c.romFilePath = fileName.substr(0, split + 1);
         c.romFileName = fileName.substr(split + 1);
     }
-    m.log.Append(Format("Loading Cartridge : \"%s\".", c.romFileName.c_str()));
+    m.log.Append("Loading Cartridge : \"" + c.romFileName + "\".");
 
     errno = 0;
     File file(std::fopen(fileName.c_str(), "rb"));

@@ -45,7 +45,17 @@ uint64_t Log::Drain(const std::function<void(const std::string&)>& sink) {
         dropped = first - drained_;
         drained_ = first;
     }
-    for (; drained_ < total_; ++drained_) sink(Format(entries_[drained_ % entries_.size()]));
+    // Only the lines that were there when the drain began: a sink that appends to this log (a
+    // failure it reports, say) leaves its lines for the next drain. A line the sink's own lines
+    // overwrote before it was handed out counts as dropped.
+    const uint64_t end = total_;
+    for (; drained_ < end; ++drained_) {
+        if (drained_ + entries_.size() < total_) {
+            ++dropped;
+            continue;
+        }
+        sink(Format(entries_[drained_ % entries_.size()]));
+    }
     return dropped;
 }
 

@@ -21,7 +21,8 @@ class Log {
     void AppendIgnoredWrite(uint16_t address);
 
     // Hands every line appended since the last drain, oldest first, to `sink`. Returns the number
-    // of such lines that were dropped because more than `capacity` arrived in between.
+    // of such lines that were dropped because more than `capacity` arrived in between. Lines the
+    // sink itself appends are left for the next drain.
     uint64_t Drain(const std::function<void(const std::string&)>& sink);
 
     // The kept lines, oldest first (formatted).

@@ -118,5 +118,33 @@ TEST(LogTest, KeepsTheLastLinesAndCountsWhatWasDropped) {
     EXPECT_EQ(log.TotalAppended(), 5u);
 }
 
+TEST(LogTest, ASinkThatAppendsToTheLogEndsItsDrain) {
+    Log log(8);
+    log.Append("one");
+    log.Append("two");
+    std::vector<std::string> seen;
+    int calls = 0;
+    const auto echo = [&](const std::string& l) {
+        seen.push_back(l);
+        if (++calls < 100) log.Append("echo " + l);  // bounded, so a faulty drain still ends
+    };
+    EXPECT_EQ(log.Drain(echo), 0u);
+    EXPECT_EQ(seen, (std::vector<std::string>{"one", "two"}));
+    seen.clear();
+    EXPECT_EQ(log.Drain(echo), 0u);
+    EXPECT_EQ(seen, (std::vector<std::string>{"echo one", "echo two"}));
+
+    // A sink that appends more than the log keeps: the lines it overwrote count as dropped.
+    Log small(4);
+    for (const char* l : {"a", "b", "c", "d"}) small.Append(l);
+    seen.clear();
+    EXPECT_EQ(small.Drain([&](const std::string& l) {
+        seen.push_back(l);
+        for (int i = 0; i < 3; ++i) small.Append("more");
+    }),
+              2u);
+    EXPECT_EQ(seen, (std::vector<std::string>{"a", "d"}));  // b and c were overwritten
+}
+
 }  // namespace
 }  // namespace vexalo

@@ -96,6 +96,12 @@ class LoaderTest : public ::testing::Test {
     std::unique_ptr<Machine> m_;
 };
 
+TEST_F(LoaderTest, ALongFileNameIsLoggedWhole) {
+    const std::string name = std::string(600, 'q') + ".nes";  // longer than any name on disk
+    EXPECT_THROW(Load((dir_ / name).string()), FileError);
+    EXPECT_EQ(m_->log.Lines().back(), "Loading Cartridge : \"" + name + "\".");
+}
+
 TEST_F(LoaderTest, ReadsHeaderFactsStoresAndLogLines) {
     Image image;
     image.prgPages = 2;
