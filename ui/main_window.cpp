@@ -77,11 +77,8 @@ QSettings OpenSettingsStore() {
 }
 
 QString AskImageFile(QWidget* parent) {
-    // Letter case does not matter: GAME.NES and game.nes are both images.
-    return QFileDialog::getOpenFileName(
-        parent, QStringLiteral("Load ROM ..."), QString(),
-        QStringLiteral("NES Roms (*.[nN][eE][sS]);;ASM 6502 images (*.[eE][xX][eE]);;"
-                       "All files (*)"));
+    return QFileDialog::getOpenFileName(parent, QStringLiteral("Load ROM ..."), QString(),
+                                        ImageFileFilters().join(QStringLiteral(";;")));
 }
 
 QString AskSnapshotFile(QWidget* parent) {
@@ -109,6 +106,12 @@ QAction* PopupItem(QMenu* menu, const char* name, const QString& caption, const 
 }
 
 }  // namespace
+
+QStringList ImageFileFilters() {
+    // Letter case does not matter: GAME.NES and game.nes are both images.
+    return {QStringLiteral("NES Roms (*.[nN][eE][sS])"),
+            QStringLiteral("ASM 6502 images (*.[eE][xX][eE])"), QStringLiteral("All files (*)")};
+}
 
 TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
     : QMainWindow(parent), devices_(std::move(devices)) {

@@ -31,6 +31,9 @@ class MidiOutput;
 class StatusIconPanel;
 
 // What the window uses from the outside world; tests put their own pieces in.
+// The open dialog's three filters, the first one selected.
+QStringList ImageFileFilters();
+
 struct WindowDevices {
     // The MIDI output; null: the system's (FluidSynth live, or VEXALO_MIDI_PORT).
     MidiOutput* midiOutput = nullptr;

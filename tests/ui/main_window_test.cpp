@@ -414,6 +414,59 @@ class MainWindowTest : public QObject {
         QVERIFY(!two.isAccepted());
     }
 
+    void theOpenDialogFindsImagesWhateverTheirLetterCase() {
+        const QStringList filters = ImageFileFilters();
+        QCOMPARE(filters.size(), 3);
+        QVERIFY(filters[0].startsWith(QStringLiteral("NES Roms (")));
+        QVERIFY(filters[1].startsWith(QStringLiteral("ASM 6502 images (")));
+        QVERIFY(filters[2].startsWith(QStringLiteral("All files (")));
+        for (const char* name : {"a.nes", "B.NES", "c.Nes", "d.txt", "e.exe", "f.nes.bak"})
+            QFile(dir_->filePath(QLatin1String(name))).open(QIODevice::WriteOnly);
+        const auto listed = [&](const QString& filter) {
+            const QString patterns = filter.section(QLatin1Char('('), 1).chopped(1);
+            return QDir(dir_->path())
+                .entryList(patterns.split(QLatin1Char(' ')), QDir::Files, QDir::Name);
+        };
+        QCOMPARE(listed(filters[0]), (QStringList{"B.NES", "a.nes", "c.Nes"}));
+        QCOMPARE(listed(filters[1]), (QStringList{"e.exe"}));
+        QCOMPARE(listed(filters[2]).size(), 6);
+    }
+
+    void aBatteryFileThatCannotBeWrittenKeepsTheCartridge() {
+        test::ImageShape shape;
+        shape.flags6 = 0x02;
+        auto window = MakeWindow();
+        window->LoadImage(WriteImage(*dir_, QStringLiteral("keep.nes"), shape));
+        // A folder where the battery file belongs: the save cannot replace it.
+        QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("keep.sav")));
+        window->mnuFreeROMClick();
+        QCOMPARE(errors_.size(), 1);
+        QVERIFY(errors_.first().contains(QStringLiteral("keep.sav")));
+        QVERIFY(window->engine().CartridgeStarted());
+        QVERIFY(window->mnuFreeROM->isEnabled());
+        // Once the way is clear, the next try saves.
+        QVERIFY(QDir(dir_->path()).rmdir(QStringLiteral("keep.sav")));
+        window->mnuFreeROMClick();
+        QCOMPARE(errors_.size(), 1);
+        QVERIFY(!window->engine().CartridgeStarted());
+        QCOMPARE(QFileInfo(dir_->filePath(QStringLiteral("keep.sav"))).size(), 8192);
+    }
+
+    void menuShortcutsDoNotReachTheJoypads() {
+        auto window = MakeWindow();
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        window->LoadImage(WriteImage(*dir_, QStringLiteral("m.nes"), {}));
+        const qsizetype resets =
+            LogLines(*window).count(QStringLiteral("Resetting 6502 engine ..."));
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
+        QTest::keyClick(target, Qt::Key_F2, Qt::ShiftModifier);
+        window->Tick();
+        QCOMPARE(LogLines(*window).count(QStringLiteral("Resetting 6502 engine ...")), resets + 1);
+        QVERIFY(!window->keyTable()[113]);  // F2 went to the menu, not to the key table
+    }
+
     void unreadableImageIsReportedAndTheWindowGoesOn() {
         auto window = MakeWindow();
         window->LoadImage(dir_->filePath(QStringLiteral("nowhere.nes")));
