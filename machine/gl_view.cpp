@@ -75,6 +75,11 @@ void GlView::initializeGL() {
         Fail(program_->log());
         return;
     }
+    positionAttribute_ = program_->attributeLocation("position");
+    program_->bind();
+    program_->setUniformValue("frame", 0);
+    program_->setUniformValue("palette", 1);
+    program_->release();
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glGenTextures(1, &frameTexture_);
     glBindTexture(GL_TEXTURE_2D, frameTexture_);
@@ -124,13 +129,10 @@ void GlView::paintGL() {
                static_cast<GLsizei>(picture.width * ratio),
                static_cast<GLsizei>(picture.height * ratio));
     program_->bind();
-    program_->setUniformValue("frame", 0);
-    program_->setUniformValue("palette", 1);
-    const int position = program_->attributeLocation("position");
-    program_->enableAttributeArray(position);
-    program_->setAttributeArray(position, GL_FLOAT, kQuad, 2);
+    program_->enableAttributeArray(positionAttribute_);
+    program_->setAttributeArray(positionAttribute_, GL_FLOAT, kQuad, 2);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    program_->disableAttributeArray(position);
+    program_->disableAttributeArray(positionAttribute_);
     program_->release();
     glViewport(0, 0, static_cast<GLsizei>(width() * ratio), static_cast<GLsizei>(height() * ratio));
     if (!FrameRateText().isEmpty()) {

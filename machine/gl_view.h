@@ -38,6 +38,7 @@ class GlView : public QOpenGLWidget, protected QOpenGLFunctions, public DisplayS
     std::unique_ptr<QOpenGLShaderProgram> program_;
     GLuint frameTexture_ = 0;
     GLuint paletteTexture_ = 0;
+    int positionAttribute_ = -1;
     bool ready_ = false;
 };
 
