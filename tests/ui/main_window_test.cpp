@@ -3,14 +3,19 @@
 // and frame-rate text, snapshots, Reset while running and the keys.
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <fstream>
 #include <memory>
@@ -465,6 +470,68 @@ class MainWindowTest : public QObject {
         window->Tick();
         QCOMPARE(LogLines(*window).count(QStringLiteral("Resetting 6502 engine ...")), resets + 1);
         QVERIFY(!window->keyTable()[113]);  // F2 went to the menu, not to the key table
+    }
+
+    void settingsChangedInTheDialogSurviveARestart() {
+        {
+            auto window = MakeWindow();
+            QTimer::singleShot(0, [] {
+                auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                QVERIFY(dialog);
+                dialog->findChild<QSpinBox*>(QStringLiteral("seRate"))->setValue(7);
+                dialog->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+            });
+            window->mnuSettingClick();
+            QCOMPARE(window->machine().settings.FrameRate, 7);
+        }
+        auto window = MakeWindow();
+        QCOMPARE(window->machine().settings.FrameRate, 7);
+    }
+
+    void debugSuspendsTheMachineAndResumesIt() {
+        auto window = MakeWindow();
+        window->LoadImage(WriteImage(*dir_, QStringLiteral("d.nes"), {}));
+        window->engine().RunFrames(3);
+        bool runningInside = true;
+        QTimer::singleShot(0, [&] {
+            runningInside = window->engine().Running();
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QStringLiteral("Debug"));
+            dialog->reject();
+        });
+        window->mnuDebugClick();
+        QVERIFY(!runningInside);
+        QVERIFY(window->engine().Running());
+        QCOMPARE(window->engine().RunFrames(1), int64_t(1));
+        // Paused before, paused after.
+        window->mnuPauseClick();
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        window->mnuDebugClick();
+        QVERIFY(!window->engine().Running());
+    }
+
+    void theStatusIconsShowOnlyWhileRunning() {
+        auto window = MakeWindow();
+        window->show();
+        QWidget* panel = window->findChild<QWidget*>(QStringLiteral("StatusPanel1"));
+        const auto drawn = [&] {
+            QImage image(panel->size(), QImage::Format_ARGB32);
+            image.fill(Qt::transparent);
+            QPainter painter(&image);
+            window->StatusBarDrawPanel(painter, panel->rect());
+            painter.end();
+            return image != [&] {
+                QImage blank(panel->size(), QImage::Format_ARGB32);
+                blank.fill(Qt::transparent);
+                return blank;
+            }();
+        };
+        QVERIFY(!drawn());
+        window->LoadImage(WriteImage(*dir_, QStringLiteral("i.nes"), {}));
+        QVERIFY(drawn());
+        window->mnuPauseClick();
+        QVERIFY(!drawn());
     }
 
     void unreadableImageIsReportedAndTheWindowGoesOn() {
