@@ -161,8 +161,7 @@ void Engine::StopEngine() {
         }
         savedBackedMemory_ = m.cart.backedMemory;
     }
-    m.ppu.vram.fill(0);
-    ++m.ppu.backgroundGeneration;
+    PpuClearVideoMemory(m);
     m.ppu.oam.fill(0);
     m.cart.backedMemory.fill(0);
     m.internalRam.fill(0);

@@ -25,34 +25,45 @@ void AdvanceAddress(PpuState& ppu) {
 void WriteData(Machine& m, uint8_t value) {
     PpuState& ppu = m.ppu;
     if (!(ppu.ppuStatus & kStatusWritesBlocked)) {
-        const uint16_t address = ppu.vramAddress & kAddressMask;
-        ppu.vramAddress = address;
-        // A changed pattern or name-table byte may change drawn background lines.
-        if (address < 0x3000 && ppu.vram[address] != value) ++ppu.backgroundGeneration;
-        ppu.vram[address] = value;
-        if ((address & 0x3000) == 0x2000) {
-            // The partner name table of the current arrangement gets the same byte. Only a
-            // partner that is itself a name-table address is written, so an odd mirror distance
-            // can neither leave video memory nor overwrite patterns or the palette.
-            const unsigned partner = address ^ static_cast<unsigned>(m.cart.mirrorDistance);
-            if (partner - 0x2000u < 0x1000u && ppu.vram[partner] != value) {
-                ppu.vram[partner] = value;
-                ++ppu.backgroundGeneration;
-            }
-        } else if (address >= kPaletteStart && address < kPaletteEnd) {
-            if (address == kSpritePaletteZero) {
-                for (uint16_t entry = kPaletteStart; entry < kPaletteEnd; entry += 4) {
-                    ppu.vram[entry] = value;
-                }
-            }
-            ppu.paletteDirty = true;
-        }
+        ppu.vramAddress &= kAddressMask;
+        PpuWriteVideoMemory(m, ppu.vramAddress, value);
         AdvanceAddress(ppu);
     }
     ppu.firstReadPending = false;
 }
 
 }  // namespace
+
+void PpuWriteVideoMemory(Machine& m, uint16_t address, uint8_t value) {
+    PpuState& ppu = m.ppu;
+    address &= kAddressMask;
+    // A changed pattern or name-table byte may change drawn background lines.
+    if (address < 0x3000 && ppu.vram[address] != value) ++ppu.backgroundGeneration;
+    ppu.vram[address] = value;
+    if ((address & 0x3000) == 0x2000) {
+        // The partner name table of the current arrangement gets the same byte. Only a partner
+        // that is itself a name-table address is written, so an odd mirror distance can neither
+        // leave video memory nor overwrite patterns or the palette.
+        const unsigned partner = address ^ static_cast<unsigned>(m.cart.mirrorDistance);
+        if (partner - 0x2000u < 0x1000u && ppu.vram[partner] != value) {
+            ppu.vram[partner] = value;
+            ++ppu.backgroundGeneration;
+        }
+    } else if (address >= kPaletteStart && address < kPaletteEnd) {
+        if (address == kSpritePaletteZero) {
+            for (uint16_t entry = kPaletteStart; entry < kPaletteEnd; entry += 4) {
+                ppu.vram[entry] = value;
+            }
+        }
+        ppu.paletteDirty = true;
+    }
+}
+
+void PpuClearVideoMemory(Machine& m) {
+    m.ppu.vram.fill(0);
+    ++m.ppu.backgroundGeneration;
+    m.ppu.paletteDirty = true;
+}
 
 uint8_t PpuReadStatus(Machine& m) {
     const uint8_t status = m.ppu.ppuStatus;

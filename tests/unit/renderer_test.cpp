@@ -205,6 +205,28 @@ TEST_F(Renderer, RowsAreDrawnAgainExactlyWhenWhatTheyShowChanges) {
     EXPECT_EQ(Pixel(0, 8), 1);
 }
 
+// A memory edit (the debugger's) goes through the same writer as the data port, so the row
+// cache draws the edited byte; the port's address does not move.
+TEST_F(Renderer, VideoMemoryEditsAreDrawn) {
+    SetTile(0, 1, 0xFF, 0x00);  // tile 1: colour 1
+    m->cart.mirrorDistance = 2048;
+    RenderBackgroundLine(*m, 8);
+    ASSERT_EQ(Pixel(0, 8), 0);
+    m->ppu.vramAddress = 0x1234;
+    PpuWriteVideoMemory(*m, 0x2820, 1);  // row 1, column 0 through the vertical mirror
+    EXPECT_EQ(m->ppu.vram[0x2020], 1);
+    EXPECT_EQ(m->ppu.vramAddress, 0x1234);
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 1);
+    PpuWriteVideoMemory(*m, 0x0010 + 8, 0xFF);  // tile 1, plane 1: colour 3
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 3);
+    PpuClearVideoMemory(*m);
+    RenderBackgroundLine(*m, 8);
+    EXPECT_EQ(Pixel(0, 8), 0);
+    EXPECT_TRUE(m->ppu.paletteDirty);
+}
+
 // ---- Sprites ---------------------------------------------------------------------------------
 
 TEST_F(Renderer, SpriteRowsAreClippedToTheDrawnArea) {
