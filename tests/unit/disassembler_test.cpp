@@ -90,6 +90,92 @@ TEST(DisassemblerTest, TextsAndLengthsOfTheTable) {
     }
 }
 
+// The listing's text of every opcode, written out here independently of the table in the code.
+// nn and nnnn stand for the operand bytes and also give the length.
+constexpr const char* kExpectedPatterns[256] = {
+    "BRK",          "ORA ($nn, X)", "NOP",          "NOP",
+    "TSB",          "ORA $nn",      "ASL nn",       "NOP",  // 00
+    "PHP",          "ORA #nn",      "ASL A",        "NOP",
+    "TSB",          "ORA $nnnn",    "ASL nnnn",     "NOP",  // 08
+    "BPL nn",       "ORA ($nn), Y", "ORA $nn, X",   "NOP",
+    "TRB",          "ORA $nn, X",   "ASL nn, X",    "NOP",  // 10
+    "CLC",          "ORA $nnnn, Y", "INA",          "NOP",
+    "TRB",          "ORA $nnnn, X", "ASL nnnn, X",  "NOP",  // 18
+    "JSR $nnnn",    "AND (nn, X)",  "NOP",          "NOP",
+    "BIT nn",       "AND nn",       "ROL $nn",      "NOP",  // 20
+    "PLP",          "AND #nn",      "ROL A",        "NOP",
+    "BIT nnnn",     "AND nnnn",     "ROL $nnnn",    "NOP",  // 28
+    "BMI nn",       "AND (nn), Y",  "AND nn, X",    "NOP",
+    "BIT",          "AND nn, X",    "ROL $nn, X",   "NOP",  // 30
+    "SEC",          "AND nnnn, Y",  "DEA",          "NOP",
+    "BIT",          "AND nnnn, X",  "ROL $nnnn, X", "NOP",  // 38
+    "RTI",          "EOR ($nn, X)", "NOP",          "NOP",
+    "NOP",          "EOR $nn",      "LSR $nn",      "NOP",  // 40
+    "PHA",          "EOR #nn",      "LSR A",        "NOP",
+    "JMP $nnnn",    "EOR $nnnn",    "LSR $nnnn",    "NOP",  // 48
+    "BVC nn",       "EOR ($nn), Y", "EOR $nn, X",   "NOP",
+    "NOP",          "EOR $nn, X",   "LSR $nn, X",   "NOP",  // 50
+    "CLI",          "EOR $nnnn, Y", "PHY",          "NOP",
+    "NOP",          "EOR $nnnn, X", "LSR $nnnn, X", "NOP",  // 58
+    "RTS",          "ADC (nn, X)",  "NOP",          "NOP",
+    "STZ",          "ADC nn",       "ROR $nn",      "NOP",  // 60
+    "PLA",          "ADC #nn",      "ROR A",        "NOP",
+    "JMP ($nnnn)",  "ADC nnnn",     "ROR $nnnn",    "NOP",  // 68
+    "BVS nn",       "ADC (nn), Y",  "ADC nn, X",    "NOP",
+    "STZ",          "ADC nn, X",    "ROR $nn, X",   "NOP",  // 70
+    "SEI",          "ADC nnnn, Y",  "PLY",          "NOP",
+    "JMP",          "ADC nnnn, X",  "ROR $nnnn, X", "NOP",  // 78
+    "BRA",          "STA ($nn, X)", "NOP",          "NOP",
+    "STY $nn",      "STA $nn",      "STX $nn",      "NOP",  // 80
+    "DEY",          "BIT",          "TXA",          "NOP",
+    "STY $nnnn",    "STA $nnnn",    "STX $nnnn",    "NOP",  // 88
+    "BCC nn",       "STA ($nn), Y", "STA $nn, X",   "NOP",
+    "STY $nn, X",   "STA $nn, X",   "STX $nn, Y",   "NOP",  // 90
+    "TYA",          "STA $nnnn, Y", "TXS",          "NOP",
+    "STZ",          "STA $nnnn, X", "STZ",          "NOP",  // 98
+    "LDY #nn",      "LDA ($nn, X)", "LDX #nn",      "NOP",
+    "LDY $nn",      "LDA $nn",      "LDX $nn",      "NOP",  // A0
+    "TAY",          "LDA #nn",      "TAX",          "NOP",
+    "LDY $nnnn",    "LDA $nnnn",    "LDX $nnnn",    "NOP",  // A8
+    "BCS nn",       "LDA ($nn), Y", "LDA $nn, X",   "NOP",
+    "LDY $nn, X",   "LDA $nn, X",   "LDX $nn, Y",   "NOP",  // B0
+    "CLV",          "LDA $nnnn, Y", "TSX",          "NOP",
+    "LDY $nnnn, X", "LDA $nnnn, X", "LDX $nnnn, Y", "NOP",  // B8
+    "CPY #nn",      "CMP (nn, X)",  "NOP",          "NOP",
+    "CPY nn",       "CMP nn",       "DEC nn",       "NOP",  // C0
+    "INY",          "CMP #nn",      "DEX",          "NOP",
+    "CPY nnnn",     "CMP nnnn",     "DEC nnnn",     "NOP",  // C8
+    "BNE nn",       "CMP (nn), Y",  "CMP nn, X",    "NOP",
+    "NOP",          "CMP nn, X",    "DEC nn, X",    "NOP",  // D0
+    "CLD",          "CMP nnnn, Y",  "PHX",          "NOP",
+    "NOP",          "CMP nnnn, X",  "DEC nnnn, X",  "NOP",  // D8
+    "CPX #nn",      "SBC ($nn, X)", "NOP",          "NOP",
+    "CPX nn",       "SBC $nn",      "INC $nn",      "NOP",  // E0
+    "INX",          "SBC #nn",      "NOP",          "NOP",
+    "CPX nnnn",     "SBC $nnnn",    "INC $nnnn",    "NOP",  // E8
+    "BEQ nn",       "SBC ($nn), Y", "SBC $nn, X",   "NOP",
+    "NOP",          "SBC $nn, X",   "INC $nn, X",   "NOP",  // F0
+    "SED",          "SBC $nnnn, Y", "PLX",          "NOP",
+    "NOP",          "SBC $nnnn, X", "INC $nnnn, X", "NOP",  // F8
+};
+
+TEST(DisassemblerTest, EveryOpcodeHasItsListingText) {
+    for (int op = 0; op < 256; ++op) {
+        std::string expected = kExpectedPatterns[op];
+        int length = 1;
+        if (const size_t at = expected.find("nnnn"); at != std::string::npos) {
+            expected.replace(at, 4, "ABCD");
+            length = 3;
+        } else if (const size_t at2 = expected.find("nn"); at2 != std::string::npos) {
+            expected.replace(at2, 2, "CD");
+            length = 2;
+        }
+        const Listed listed = List({uint8_t(op), 0xCD, 0xAB});
+        EXPECT_EQ(listed.text, expected) << "opcode " << std::hex << op;
+        EXPECT_EQ(listed.next, 0xC000 + length) << "opcode " << std::hex << op;
+    }
+}
+
 TEST(DisassemblerTest, OperandsAreFetchedOrReadThroughTheMemoryMap) {
     FlatBus bus;
     bus.Load(0xC000, {0xA5, 0x10, 0xAD, 0x34, 0x12});

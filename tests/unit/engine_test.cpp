@@ -228,21 +228,36 @@ TEST(Engine, AFailedSaveKeepsTheCartridgeAndThePreviousFile) {
     EXPECT_EQ(dir.Read("Quest.sav")[0], 0x34);
 }
 
-TEST(Engine, AReadOnlyDirectoryKeepsTheSave) {
-    if (geteuid() == 0) GTEST_SKIP() << "directory permissions do not bind the superuser";
+// A directory that takes no new file keeps the save in memory. The failure is made by taking
+// every name the writer may give its temporary file, which binds the superuser too; without
+// superuser rights a read-only directory is tried as well.
+TEST(Engine, ADirectoryThatTakesNoNewFileKeepsTheSave) {
     TempDir dir;
     const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    dir.Write("Quest.sav", std::vector<uint8_t>(8192, 0x33));
     Engine engine;
     ASSERT_TRUE(engine.StartEngine(image));
     engine.RunFrames(1);
-    std::filesystem::permissions(
-        dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+    std::vector<std::filesystem::path> taken;
+    for (int i = 0; i < 100; ++i) {
+        taken.push_back(dir.path() / ("Quest.sav.tmp" + (i ? std::to_string(i) : "")));
+        std::filesystem::create_directory(taken.back());
+    }
     EXPECT_THROW(engine.FreeRom(), FileError);
-    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+    for (const auto& path : taken) std::filesystem::remove(path);
     EXPECT_TRUE(engine.CartridgeStarted());
-    EXPECT_EQ(engine.machine().cart.backedMemory[0], 1);
+    EXPECT_EQ(engine.machine().cart.backedMemory[0], 0x34);
+    EXPECT_EQ(dir.Read("Quest.sav"), std::vector<uint8_t>(8192, 0x33));
+
+    if (geteuid() != 0) {
+        std::filesystem::permissions(
+            dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+        EXPECT_THROW(engine.FreeRom(), FileError);
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+        EXPECT_TRUE(engine.CartridgeStarted());
+    }
     engine.FreeRom();
-    EXPECT_EQ(dir.Read("Quest.sav")[0], 1);
+    EXPECT_EQ(dir.Read("Quest.sav")[0], 0x34);
 }
 
 TEST(Engine, ABatteryFileOfAnotherSizeIsReportedAndKept) {

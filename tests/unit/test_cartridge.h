@@ -134,6 +134,19 @@ class CartridgeRun {
 
     uint8_t Pixel(int x, int y) const { return m().frame[y * kScreenWidth + x]; }
     // Whether every pixel of the drawn rows 8-231 holds the same value.
+    // FNV-1a of the drawn rows (8-231) of the frame buffer, and of the 2 KB of work RAM: what a
+    // recorded run is compared by.
+    uint64_t FrameChecksum() const {
+        return Fnv1a(m().frame.data() + kFirstDrawnLine * kScreenWidth,
+                     size_t(kLastDrawnLine - kFirstDrawnLine + 1) * kScreenWidth);
+    }
+    uint64_t RamChecksum() const { return Fnv1a(m().internalRam.data(), m().internalRam.size()); }
+    static uint64_t Fnv1a(const uint8_t* data, size_t size) {
+        uint64_t hash = 14695981039346656037ull;
+        for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 1099511628211ull;
+        return hash;
+    }
+
     bool DrawnRowsUniform() const {
         const uint8_t first = Pixel(0, kFirstDrawnLine);
         for (int y = kFirstDrawnLine; y <= kLastDrawnLine; ++y)
