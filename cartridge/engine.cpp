@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "cartridge/loader.h"
 #include "cartridge/mapper.h"
@@ -266,14 +267,18 @@ bool Engine::FlushBackedMemory() {
     flushingBackedMemory_ = m.cart.backedMemory;
     const std::string name = BatteryFileName(m.cart.romFilePath, m.cart.romFileName);
     // The worker owns its copy of the bytes and the name; the machine goes on running.
-    flush_ = std::async(std::launch::async, [name, data = flushingBackedMemory_]() {
-        try {
-            WriteBatteryFile(name, data.data());
-            return std::string();
-        } catch (const std::exception& e) {
-            return std::string(e.what());
-        }
-    });
+    try {
+        flush_ = std::async(std::launch::async, [name, data = flushingBackedMemory_]() {
+            try {
+                WriteBatteryFile(name, data.data());
+                return std::string();
+            } catch (const std::exception& e) {
+                return std::string(e.what());
+            }
+        });
+    } catch (const std::system_error&) {
+        return false;  // no thread to be had now: the bytes wait for the next call
+    }
     return true;
 }
 
