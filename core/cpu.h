@@ -11,6 +11,7 @@
 // edit it there (debugger, nested run loop), and reloaded afterwards.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -36,17 +37,45 @@ struct NoInstructionHook {
 
 namespace cpu_detail {
 
-// Whether reading zero page through `Bus` is plain memory, without side effects: a bus says so
-// with `static constexpr bool kZeroPageReadsArePlainMemory = true`. Only then may the run loop
-// charge a waiting loop's rounds without performing their reads (CpuCore::SkipIdleLoop).
+// Whether the run loop may charge a waiting loop's rounds on `address` without performing their
+// reads (CpuCore::SkipIdleLoop): a second read of it within one scanline, with no write by the CPU
+// in between, must give the value of the first and change nothing more. A bus says which
+// addresses qualify with `static constexpr bool ReadRepeatsWithinScanline(uint16_t)`, or says
+// it of its zero page alone with `static constexpr bool kZeroPageReadsArePlainMemory = true`.
 template <class Bus>
-constexpr bool ZeroPageReadsArePlainMemory() {
-    if constexpr (requires { Bus::kZeroPageReadsArePlainMemory; }) {
+constexpr bool HasRepeatableReads() {
+    if constexpr (requires { Bus::ReadRepeatsWithinScanline(uint16_t{}); }) {
+        return true;
+    } else if constexpr (requires { Bus::kZeroPageReadsArePlainMemory; }) {
         return Bus::kZeroPageReadsArePlainMemory;
     } else {
         return false;
     }
 }
+template <class Bus>
+constexpr bool ReadRepeats(uint16_t address) {
+    if constexpr (requires { Bus::ReadRepeatsWithinScanline(address); }) {
+        return Bus::ReadRepeatsWithinScanline(address);
+    } else {
+        return HasRepeatableReads<Bus>() && address < 0x100;
+    }
+}
+
+// Length of each instruction that only reads and computes, by opcode: transfers, register and
+// accumulator arithmetic, flags and NOP (1 byte); loads, logic, arithmetic and compares with an
+// immediate or zero-page operand (2) or an absolute one (3). 0 for every other opcode.
+inline constexpr std::array<uint8_t, 256> kPureInstructionLength = [] {
+    std::array<uint8_t, 256> length{};
+    for (uint8_t op : {0xAA, 0xA8, 0x8A, 0x98, 0xE8, 0xC8, 0xCA, 0x88, 0x0A, 0x4A, 0x2A, 0x6A, 0x18,
+                       0x38, 0xB8, 0xEA})
+        length[op] = 1;
+    for (uint8_t op : {0xA9, 0xA2, 0xA0, 0x29, 0x09, 0x49, 0x69, 0xE9, 0xC9, 0xE0, 0xC0,  // #imm
+                       0xA5, 0xA6, 0xA4, 0x25, 0x05, 0x45, 0x65, 0xE5, 0xC5, 0xE4, 0xC4, 0x24})
+        length[op] = 2;
+    for (uint8_t op : {0xAD, 0xAE, 0xAC, 0x2D, 0x0D, 0x4D, 0x6D, 0xED, 0xCD, 0xEC, 0xCC, 0x2C})
+        length[op] = 3;
+    return length;
+}();
 
 // Addressing modes and instruction bodies over one register record. Each member is small and
 // straight-line so that the opcode switch reads one line per opcode and compiles to direct code.
@@ -54,15 +83,19 @@ template <class Bus>
 struct CpuCore {
     CpuState& s;
     Bus& bus;
-    // The run loop without a hook, on a bus whose zero page is plain memory, may charge the
-    // rest of a waiting loop at once (SkipIdleLoop); single steps and traced runs execute every
-    // round.
+    // The run loop without a hook, on a bus with repeatable reads, may charge the rest of a
+    // waiting loop at once (SkipIdleLoop); single steps and traced runs execute every round.
     bool skipIdleLoops = false;
-    // The read address of a waiting loop whose branch has just jumped back onto it once, or -1.
-    // It is set for exactly one round (the read, then its branch), so when the branch lands on
-    // it again that round ran straight through in this scanline; any branch not taken, and the
-    // end of the scanline, clear it.
+    // The start of a waiting loop whose branch has jumped back onto it, or -1. While it is set,
+    // every round since ran straight through in this scanline (the loop holds no other branch);
+    // any branch not taken, and the end of the scanline, clear it.
     int32_t idleRead = -1;
+    // What the loop's rounds looked like since: whether they cannot be charged at once, and the
+    // registers and budget at the last landing on the read (see SkipIdleLoop).
+    bool idleRejected = false;
+    bool idleSeen = false;
+    uint8_t idleA = 0, idleX = 0, idleY = 0, idleP = 0, idleS = 0;
+    int32_t idleBudget = 0;
 
     // --- Operand bytes and effective addresses (PC advances past every operand byte) ---
     uint8_t Fetch() { return bus.FetchByte(s.PC++); }
@@ -179,39 +212,73 @@ struct CpuCore {
         const int8_t offset = int8_t(Fetch());
         s.PC = uint16_t(s.PC + offset);
         s.CycleBudget -= 1;
-        if (offset == -4 && skipIdleLoops) {
+        // Back over 2 to 14 bytes of instructions: perhaps a loop that waits.
+        if (offset <= -4 && offset >= -16 && skipIdleLoops) {
             if (idleRead == s.PC) {
-                SkipIdleLoop();
+                if (!idleRejected) SkipIdleLoop(-offset - 2);
             } else {
                 idleRead = s.PC;
+                idleRejected = idleSeen = false;
             }
         }
     }
 
-    // The branch just taken jumps back, for the second time in a row within this scanline, onto
-    // the two-byte zero-page load, compare or BIT right before it: a loop that waits for an
-    // interrupt to change that byte. Nothing can change it before the scanline ends (interrupts
-    // come only between scanlines, and only the CPU writes RAM), and this round has given the
-    // registers and flags the values every further round gives them. So the remaining rounds of the
-    // scanline are charged at once, and the loop is left exactly where it would have stopped: after
-    // the read or after the branch, whichever uses up the budget.
-    void SkipIdleLoop() {
+    // The branch just taken jumps back, once more in a row within this scanline, over the
+    // `length` bytes right before it: a loop that may wait for an interrupt (or the next
+    // scanline) to change a byte it reads. Nothing that such a loop reads can change before the
+    // scanline ends when the bus says its reads repeat (interrupts come only between scanlines,
+    // and the loop writes nothing), so once a round leaves the registers and flags as it found
+    // them, every further round does the same: the rounds left in the scanline are charged at
+    // once, and the loop is left exactly where it would have stopped.
+    void SkipIdleLoop(int length) {
         const uint16_t read = s.PC;
-        const uint8_t op = bus.FetchByte(read);
-        switch (op) {
-            case 0xA5:  // LDA zp
-            case 0xA6:  // LDX zp
-            case 0xA4:  // LDY zp
-            case 0xC5:  // CMP zp
-            case 0xE4:  // CPX zp
-            case 0xC4:  // CPY zp
-            case 0x24:  // BIT zp
-                break;
-            default: return;
-        }
         if (s.CycleBudget <= 0) return;
-        const int32_t readCycles = CycleTable[op];
-        const int32_t round = readCycles + CycleTable[bus.FetchByte(uint16_t(read + 2))] + 1;
+        if (length == 2) {
+            switch (bus.FetchByte(read)) {
+                case 0xA5:  // LDA zp
+                case 0xA6:  // LDX zp
+                case 0xA4:  // LDY zp
+                case 0xC5:  // CMP zp
+                case 0xE4:  // CPX zp
+                case 0xC4:  // CPY zp
+                case 0x24:  // BIT zp
+                    if (!ReadRepeats<std::remove_cvref_t<Bus>>(0)) return;
+                    ChargeZeroPageWait(read);
+                    return;
+                default: break;
+            }
+        }
+        // Any other loop: its bytes must be instructions that only read (through reads that
+        // repeat) and compute, and a round must be seen to change nothing. The round just run
+        // may hold the first read of the status register in this scanline, which clears its
+        // flags, so that round proves nothing; the next one does.
+        if (!idleSeen && !PureInstructions(read, length)) {
+            idleRejected = true;
+            return;
+        }
+        if (idleSeen && s.A == idleA && s.X == idleX && s.Y == idleY && s.P == idleP &&
+            s.S == idleS) {
+            // The last round, with 1 to `round` cycles left, runs as usual.
+            const int32_t round = idleBudget - s.CycleBudget;
+            s.CycleBudget -= (s.CycleBudget - 1) / round * round;
+            return;
+        }
+        idleSeen = true;
+        idleA = s.A;
+        idleX = s.X;
+        idleY = s.Y;
+        idleP = s.P;
+        idleS = s.S;
+        idleBudget = s.CycleBudget;
+    }
+
+    // A zero-page read and its branch: this round has given the registers and flags the values
+    // every further round gives them (zero page is plain memory, whose first read is as good as
+    // the next), and the loop stops after the read or after the branch.
+    void ChargeZeroPageWait(uint16_t read) {
+        const int32_t readCycles = CycleTable[bus.FetchByte(read)];
+        // Every branch takes the same table cycles, plus one when taken.
+        const int32_t round = readCycles + CycleTable[0xD0] + 1;
         int32_t budget = s.CycleBudget;
         budget -= (budget - 1) / round * round;  // the last round, 1 to `round` cycles left
         if (budget - readCycles <= 0) {
@@ -221,6 +288,26 @@ struct CpuCore {
             s.CycleBudget = budget - round;
         }
     }
+
+    // Whether the `length` bytes at `address` are whole instructions that write nothing, touch
+    // neither the stack nor the flow of control, and read only through reads that repeat.
+    bool PureInstructions(uint16_t address, int length) {
+        using PlainBus = std::remove_cvref_t<Bus>;
+        if (!ReadRepeats<PlainBus>(0)) return false;  // zero page
+        const uint16_t end = uint16_t(address + length);
+        while (address != end) {
+            const uint8_t size = kPureInstructionLength[bus.FetchByte(address)];
+            if (size == 0 || uint16_t(end - address) < size) return false;
+            if (size == 3 &&
+                !ReadRepeats<PlainBus>(uint16_t(bus.FetchByte(uint16_t(address + 1)) |
+                                                bus.FetchByte(uint16_t(address + 2)) << 8))) {
+                return false;
+            }
+            address = uint16_t(address + size);
+        }
+        return true;
+    }
+
     void Jmp() {
         const uint16_t self = uint16_t(s.PC - 1);  // the opcode's address (PC is past it)
         s.PC = Abs();
@@ -315,7 +402,7 @@ template <bool kSingleInstruction, class Bus, class Hook>
     using PlainBus = std::remove_cvref_t<Bus>;
     CpuCore<Bus> c{s, bus,
                    !kSingleInstruction && std::is_same_v<Hook, NoInstructionHook> &&
-                       ZeroPageReadsArePlainMemory<PlainBus>()};
+                       HasRepeatableReads<PlainBus>()};
     for (;;) {
         if constexpr (!std::is_same_v<Hook, NoInstructionHook>) {
             record = s;

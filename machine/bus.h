@@ -32,8 +32,13 @@ inline uint8_t CartridgeByte(const Machine& m, uint16_t address) {
 struct MachineBus {
     Machine& m;
 
-    // Zero page is work RAM: reading it has no side effect (lets the CPU skip waiting loops).
-    static constexpr bool kZeroPageReadsArePlainMemory = true;
+    // Reads that give the same value again within a scanline while the CPU writes nothing, and
+    // change nothing more (lets the CPU skip waiting loops): RAM and cartridge memory, which only
+    // the CPU writes, and the status register, whose flags change only between scanlines and
+    // whose read clears them the first time.
+    static constexpr bool ReadRepeatsWithinScanline(uint16_t address) {
+        return address < 0x2000 || address >= 0x6000 || address == 0x2002;
+    }
 
     uint8_t FetchByte(uint16_t address) const {
         if (address >= 0x6000) return CartridgeByte(m, address);
