@@ -290,22 +290,41 @@ struct CpuCore {
     }
 
     // Whether the `length` bytes at `address` are whole instructions that write nothing, touch
-    // neither the stack nor the flow of control, and read only through reads that repeat.
+    // neither the stack nor the flow of control, and read only through reads that repeat; or a
+    // JSR to a subroutine of such instructions, whose pushes write the same return address at the
+    // same place every round (the round keeps S).
     bool PureInstructions(uint16_t address, int length) {
-        using PlainBus = std::remove_cvref_t<Bus>;
-        if (!ReadRepeats<PlainBus>(0)) return false;  // zero page
+        if (!ReadRepeats<std::remove_cvref_t<Bus>>(0)) return false;  // zero page
         const uint16_t end = uint16_t(address + length);
         while (address != end) {
-            const uint8_t size = kPureInstructionLength[bus.FetchByte(address)];
+            uint8_t size = PureLength(address);
+            if (size == 0 && bus.FetchByte(address) == 0x20 && PureSubroutine(OperandWord(address)))
+                size = 3;
             if (size == 0 || uint16_t(end - address) < size) return false;
-            if (size == 3 &&
-                !ReadRepeats<PlainBus>(uint16_t(bus.FetchByte(uint16_t(address + 1)) |
-                                                bus.FetchByte(uint16_t(address + 2)) << 8))) {
-                return false;
-            }
             address = uint16_t(address + size);
         }
         return true;
+    }
+    // Whether the code at `address` is up to 16 bytes of such instructions, then an RTS.
+    bool PureSubroutine(uint16_t address) {
+        for (const uint16_t start = address; uint16_t(address - start) < 16;) {
+            if (bus.FetchByte(address) == 0x60) return true;
+            const uint8_t size = PureLength(address);
+            if (size == 0) return false;
+            address = uint16_t(address + size);
+        }
+        return false;
+    }
+    // The length of the instruction at `address` if it only reads, through reads that repeat, and
+    // computes; otherwise 0.
+    uint8_t PureLength(uint16_t address) {
+        const uint8_t size = kPureInstructionLength[bus.FetchByte(address)];
+        if (size == 3 && !ReadRepeats<std::remove_cvref_t<Bus>>(OperandWord(address))) return 0;
+        return size;
+    }
+    uint16_t OperandWord(uint16_t address) {
+        return uint16_t(bus.FetchByte(uint16_t(address + 1)) | bus.FetchByte(uint16_t(address + 2))
+                                                                   << 8);
     }
 
     void Jmp() {
