@@ -42,10 +42,7 @@ reset:
     sta OAM_PAGE + 2
     lda #16
     sta OAM_PAGE + 3
-    lda #CTRL_NMI | CTRL_SPR_1000
-    sta PPUCTRL
-    lda #MASK_BG | MASK_SPRITES
-    sta PPUMASK
+    PICTURE_ON CTRL_NMI | CTRL_SPR_1000
 
 main:
 :   bit PPUSTATUS               ; the flag of the last frame is cleared in the vertical blank

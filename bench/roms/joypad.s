@@ -22,10 +22,7 @@ reset:
     sta FRAME_COUNT
     sta FRAME_COUNT + 1
     jsr setup_screen
-    lda #CTRL_NMI | CTRL_SPR_1000
-    sta PPUCTRL
-    lda #MASK_BG | MASK_SPRITES
-    sta PPUMASK
+    PICTURE_ON CTRL_NMI | CTRL_SPR_1000
 
 main:
     lda #1
