@@ -93,9 +93,9 @@ struct CpuCore {
     // What the loop's rounds looked like since: whether they cannot be charged at once, and the
     // registers and budget at the last landing on the read (see SkipIdleLoop).
     bool idleRejected = false;
-    bool idleSeen = false;
-    uint8_t idleA = 0, idleX = 0, idleY = 0, idleP = 0, idleS = 0;
+    uint64_t idleRegisters = kNoRegisters;  // A, X, Y, P and S packed, or kNoRegisters
     int32_t idleBudget = 0;
+    static constexpr uint64_t kNoRegisters = ~uint64_t{0};
 
     // --- Operand bytes and effective addresses (PC advances past every operand byte) ---
     uint8_t Fetch() { return bus.FetchByte(s.PC++); }
@@ -218,7 +218,8 @@ struct CpuCore {
                 if (!idleRejected) SkipIdleLoop(-offset - 2);
             } else {
                 idleRead = s.PC;
-                idleRejected = idleSeen = false;
+                idleRejected = false;
+                idleRegisters = kNoRegisters;
             }
         }
     }
@@ -252,23 +253,19 @@ struct CpuCore {
         // repeat) and compute, and a round must be seen to change nothing. The round just run
         // may hold the first read of the status register in this scanline, which clears its
         // flags, so that round proves nothing; the next one does.
-        if (!idleSeen && !PureInstructions(read, length)) {
+        if (idleRegisters == kNoRegisters && !PureInstructions(read, length)) {
             idleRejected = true;
             return;
         }
-        if (idleSeen && s.A == idleA && s.X == idleX && s.Y == idleY && s.P == idleP &&
-            s.S == idleS) {
+        const uint64_t registers = uint64_t(s.A) | uint64_t(s.X) << 8 | uint64_t(s.Y) << 16 |
+                                   uint64_t(s.P) << 24 | uint64_t(s.S) << 32;
+        if (registers == idleRegisters) {
             // The last round, with 1 to `round` cycles left, runs as usual.
             const int32_t round = idleBudget - s.CycleBudget;
             s.CycleBudget -= (s.CycleBudget - 1) / round * round;
             return;
         }
-        idleSeen = true;
-        idleA = s.A;
-        idleX = s.X;
-        idleY = s.Y;
-        idleP = s.P;
-        idleS = s.S;
+        idleRegisters = registers;
         idleBudget = s.CycleBudget;
     }
 
