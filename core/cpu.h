@@ -40,24 +40,19 @@ namespace cpu_detail {
 // Whether the run loop may charge a waiting loop's rounds on `address` without performing their
 // reads (CpuCore::SkipIdleLoop): a second read of it within one scanline, with no write by the CPU
 // in between, must give the value of the first and change nothing more. A bus says which
-// addresses qualify with `static constexpr bool ReadRepeatsWithinScanline(uint16_t)`, or says
-// it of its zero page alone with `static constexpr bool kZeroPageReadsArePlainMemory = true`.
+// addresses qualify with `static constexpr bool ReadRepeatsWithinScanline(uint16_t)`.
 template <class Bus>
 constexpr bool HasRepeatableReads() {
-    if constexpr (requires { Bus::ReadRepeatsWithinScanline(uint16_t{}); }) {
-        return true;
-    } else if constexpr (requires { Bus::kZeroPageReadsArePlainMemory; }) {
-        return Bus::kZeroPageReadsArePlainMemory;
-    } else {
-        return false;
-    }
+    return requires {
+        Bus::ReadRepeatsWithinScanline(uint16_t{});
+    };
 }
 template <class Bus>
 constexpr bool ReadRepeats(uint16_t address) {
-    if constexpr (requires { Bus::ReadRepeatsWithinScanline(address); }) {
+    if constexpr (HasRepeatableReads<Bus>()) {
         return Bus::ReadRepeatsWithinScanline(address);
     } else {
-        return HasRepeatableReads<Bus>() && address < 0x100;
+        return false;
     }
 }
 

@@ -1219,10 +1219,10 @@ TEST(CpuEquivalenceTest, RunLoopAndSteppingAgreeOnRandomPrograms) {
 namespace vexalo::test {
 namespace {
 
-// Like FlatBus, but its zero page is declared plain memory, so the run loop may charge the
-// rounds of a waiting loop at once instead of executing them.
+// Like FlatBus, but reads of its zero page are declared repeatable within a scanline, so the run
+// loop may charge the rounds of a waiting loop at once instead of executing them.
 struct PlainZeroPageBus : FlatBus {
-    static constexpr bool kZeroPageReadsArePlainMemory = true;
+    static constexpr bool ReadRepeatsWithinScanline(uint16_t address) { return address < 0x100; }
 };
 
 // Runs `program` at $8000 with an NMI handler that decrements $10, an NMI every third scanline
