@@ -22,7 +22,6 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QUrl>
-#include <QWindow>
 #include <algorithm>
 
 #include "cartridge/rom_property_dialog.h"
@@ -224,9 +223,8 @@ void TfrmNES::FormCreate() {
 }
 
 void TfrmNES::ApplyFixedWindowSize() {
-    const int menuHeight =
-        menuBar()->isVisible() || !isVisible() ? menuBar()->sizeHint().height() : 0;
-    setFixedSize(kClientWidth, kClientHeight + menuHeight);
+    // The client area below the menu bar is 374 x 270, the status bar included.
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
 
 void TfrmNES::CreateDisplay(bool accelerated) {
