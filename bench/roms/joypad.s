@@ -25,10 +25,7 @@ reset:
     PICTURE_ON CTRL_NMI | CTRL_SPR_1000
 
 main:
-    lda #1
-    sta JOY1
-    lda #0
-    sta JOY1
+    STROBE_JOYPADS
     ldx #8
 :   lda JOY1
     and #$03

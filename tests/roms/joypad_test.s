@@ -40,10 +40,7 @@ nmi:
     pha
     txa
     pha
-    lda #1
-    sta JOY1
-    lda #0
-    sta JOY1
+    STROBE_JOYPADS
     ldx #8
 :   lda JOY1
     lsr a

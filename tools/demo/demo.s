@@ -269,10 +269,7 @@ irq:
 .proc read_pad
     lda pad
     sta pad_before
-    lda #1
-    sta JOY1
-    lda #0
-    sta JOY1
+    STROBE_JOYPADS
     ldx #8
 :   lda JOY1
     lsr a
