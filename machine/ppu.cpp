@@ -32,13 +32,30 @@ void WriteData(Machine& m, uint8_t value) {
     ppu.firstReadPending = false;
 }
 
+// A name-table byte at `address` ($2000-$2FFF) changed: its tile row, or the four rows an
+// attribute byte colours, are to be drawn again.
+void MarkNameTableByte(PpuState& ppu, unsigned address) {
+    auto& rows = ppu.nameRowGeneration[(address >> 10) & 3];
+    const unsigned offset = address & 0x3FF;
+    if (offset < 0x3C0) {
+        ++rows[offset >> 5];
+        return;
+    }
+    const unsigned first = 4 * ((offset - 0x3C0) >> 3);
+    for (unsigned row = first; row < first + 4; ++row) ++rows[row];
+}
+
 }  // namespace
 
 void PpuWriteVideoMemory(Machine& m, uint16_t address, uint8_t value) {
     PpuState& ppu = m.ppu;
     address &= kAddressMask;
-    // A changed pattern or name-table byte may change drawn background lines.
-    if (address < 0x3000 && ppu.vram[address] != value) ++ppu.backgroundGeneration;
+    // A changed pattern or name-table byte may change drawn background strips.
+    if (address < 0x2000) {
+        if (ppu.vram[address] != value) ++ppu.backgroundGeneration;
+    } else if (address < 0x3000 && ppu.vram[address] != value) {
+        MarkNameTableByte(ppu, address);
+    }
     ppu.vram[address] = value;
     if ((address & 0x3000) == 0x2000) {
         // The partner name table of the current arrangement gets the same byte. Only a partner
@@ -47,7 +64,7 @@ void PpuWriteVideoMemory(Machine& m, uint16_t address, uint8_t value) {
         const unsigned partner = address ^ static_cast<unsigned>(m.cart.mirrorDistance);
         if (partner - 0x2000u < 0x1000u && ppu.vram[partner] != value) {
             ppu.vram[partner] = value;
-            ++ppu.backgroundGeneration;
+            MarkNameTableByte(ppu, partner);
         }
     } else if (address >= kPaletteStart && address < kPaletteEnd) {
         if (address == kSpritePaletteZero) {

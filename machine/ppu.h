@@ -22,10 +22,12 @@ struct PpuState {
     uint8_t scrollY = 0;
     bool scrollUpdatePending = false;
     bool paletteDirty = true;
-    // Counts changes of the bytes background lines are drawn from (pattern RAM, name tables,
-    // attributes), so the renderer never reuses a line drawn from old bytes. Video memory is
-    // written only through PpuWriteVideoMemory and PpuClearVideoMemory, which count them.
+    // Count the changes of the bytes background strips are drawn from, so the renderer never
+    // reuses a strip drawn from old bytes: pattern RAM, or all of video memory at once, and each
+    // tile row of each name table (its tile numbers and the attribute bytes over it). Video memory
+    // is written only through PpuWriteVideoMemory and PpuClearVideoMemory, which count them.
     uint32_t backgroundGeneration = 0;
+    std::array<std::array<uint32_t, 32>, 4> nameRowGeneration{};
     std::array<uint8_t, 16384> vram{};
     std::array<uint8_t, 256> oam{};
 };

@@ -15,7 +15,6 @@ namespace vexalo {
 
 namespace {
 
-constexpr int kNameTableRows = 30;
 constexpr int kAttributeOffset = 0x3C0;
 
 constexpr uint8_t kControlSpriteTable = 0x08;
@@ -73,48 +72,40 @@ int SpriteRowAddress(int start, int p) {
     return start + (p & 7) + (p >= 8 ? 16 : 0);
 }
 
-// Draws the background of row `line` into the 256 pixels at `out`; the 8 bytes on either side of
-// them may be overwritten.
-void DrawBackgroundRow(const Machine& m, int line, uint8_t* out) {
-    const PpuState& ppu = m.ppu;
-    const int base = (ppu.ppuControl & kControlBackgroundTable) ? 0x1000 : 0;
-    const int y = line + ppu.scrollY;
+// Draws row `y` (0-239) of name table `table` (0-3) unscrolled into the 256 pixels at `out`.
+void DrawStrip(const Machine& m, int table, int y, uint16_t patternBase, uint8_t* out) {
+    const int row = y >> 3;
     const int fineY = y & 7;
-    int row = y >> 3;
-    int table = 0x2000 + 1024 * (ppu.ppuControl & 3);
-    if (row >= kNameTableRows) {
-        row -= kNameTableRows;  // continue in the table below
-        table ^= 0x0800;
-    }
-    // Tile numbers of this row; a scroll beyond 239 would reach no further than the attributes.
-    const int tileRow = 32 * row;
-    const int attributeRow = kAttributeOffset + 8 * (row >> 2);
+    const uint8_t* names = m.ppu.vram.data() + 0x2000 + 1024 * table;
+    const uint8_t* attributes = names + kAttributeOffset + 8 * (row >> 2);
+    names += 32 * row;
     const int rowShift = 2 * (row & 2);
-
-    // Tiles are expanded whole, the first one starting up to 7 pixels left of the row. The row
-    // runs from the scrolled column to the right edge of its name table, then on in the table to
-    // the right.
-    const int fineX = ppu.scrollX & 7;
-    uint8_t* dst = out - fineX;
-    const uint8_t* vram = ppu.vram.data();
     const uintptr_t* patternPages = m.pages.ppu;
-    const int firstColumn = ppu.scrollX >> 3;
-    const int spans[2][2] = {{firstColumn, 32}, {0, firstColumn + (fineX ? 1 : 0)}};
-    for (const auto& span : spans) {
-        const uint8_t* names = vram + table + tileRow;
-        const uint8_t* attributes = vram + table + attributeRow;
-        for (int column = span[0]; column < span[1]; ++column) {
-            const int palette = (attributes[column >> 2] >> ((column & 2) + rowShift)) & 3;
-            const unsigned address = (base + 16 * names[column] + fineY) & 0x1FFF;
-            // Both planes of a tile row lie in the same 1 KB pattern window.
-            const uint8_t* planes =
-                reinterpret_cast<const uint8_t*>(patternPages[address >> 10] + address);
-            const uint64_t pixels =
-                kSpread[planes[0]] | (kSpread[planes[8]] << 1) | kPaletteFill[palette];
-            std::memcpy(dst, &pixels, sizeof pixels);
-            dst += 8;
-        }
-        table ^= 0x0400;  // the table to the right
+    for (int column = 0; column < 32; ++column) {
+        const int palette = (attributes[column >> 2] >> ((column & 2) + rowShift)) & 3;
+        const unsigned address = (patternBase + 16 * names[column] + fineY) & 0x1FFF;
+        // Both planes of a tile row lie in the same 1 KB pattern window.
+        const uint8_t* planes =
+            reinterpret_cast<const uint8_t*>(patternPages[address >> 10] + address);
+        const uint64_t pixels =
+            kSpread[planes[0]] | (kSpread[planes[8]] << 1) | kPaletteFill[palette];
+        std::memcpy(out + 8 * column, &pixels, sizeof pixels);
+    }
+}
+
+// Makes the strip of row `y` of name table `table` in `pairRow` show what it is drawn from now.
+void UpdateStrip(Machine& m, const BackgroundStripKey& pattern, int table, int y,
+                 uint8_t* pairRow) {
+    BackgroundStripKey wanted = pattern;
+    wanted.rowGeneration = m.ppu.nameRowGeneration[table][y >> 3];
+    BackgroundStripKey& key = m.backgroundCache.keys[table][y];
+    if (std::memcmp(&key, &wanted, sizeof key) == 0) return;
+    key = wanted;
+    if (table & 1) {
+        DrawStrip(m, table, y, pattern.patternBase, pairRow + 256);
+    } else {
+        DrawStrip(m, table, y, pattern.patternBase, pairRow);
+        std::memcpy(pairRow + 512, pairRow, 256);
     }
 }
 
@@ -128,20 +119,26 @@ void RenderBackgroundLine(Machine& m, int line) {
         std::memset(out, 0, kScreenWidth);
         return;
     }
-    BackgroundLineKey key;
-    std::copy(std::begin(m.pages.ppu), std::end(m.pages.ppu), key.patternPages);
-    key.generation = ppu.backgroundGeneration;
-    key.scrollX = ppu.scrollX;
-    key.scrollY = ppu.scrollY;
-    key.control = ppu.ppuControl & (kControlBackgroundTable | 3);
-    key.valid = true;
-    BackgroundCache& cache = m.backgroundCache;
-    uint8_t* row = cache.rows[line].data() + BackgroundCache::kMargin;
-    if (!(cache.keys[line] == key)) {
-        DrawBackgroundRow(m, line, row);
-        cache.keys[line] = key;
+    // What every strip of this line is drawn from besides its tile row.
+    BackgroundStripKey pattern;
+    const int firstWindow = (ppu.ppuControl & kControlBackgroundTable) ? 4 : 0;
+    std::copy_n(m.pages.ppu + firstWindow, 4, pattern.patternPages);
+    pattern.patternGeneration = ppu.backgroundGeneration;
+    pattern.patternBase = static_cast<uint32_t>(firstWindow * 1024);
+    pattern.drawn = 1;
+
+    // The line runs from the scrolled column to the right edge of its name table, then on in the
+    // table to the right; a scroll beyond the bottom continues in the table below.
+    int table = ppu.ppuControl & 3;
+    int y = line + ppu.scrollY;
+    if (y >= BackgroundCache::kRows) {
+        y -= BackgroundCache::kRows;
+        table ^= 2;
     }
-    std::memcpy(out, row, kScreenWidth);
+    uint8_t* pairRow = m.backgroundCache.pairRows[table >> 1][y].data();
+    UpdateStrip(m, pattern, table, y, pairRow);
+    if (ppu.scrollX != 0) UpdateStrip(m, pattern, table ^ 1, y, pairRow);
+    std::memcpy(out, pairRow + 256 * (table & 1) + ppu.scrollX, kScreenWidth);
 }
 
 void RenderSprites(Machine& m, int first) {

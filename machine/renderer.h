@@ -3,31 +3,33 @@
 
 #include <array>
 #include <cstdint>
+#include <type_traits>
 
 namespace vexalo {
 
 struct Machine;
 
-// Everything a background line is drawn from besides the line number.
-struct BackgroundLineKey {
-    uintptr_t patternPages[8] = {};
-    uint32_t generation = 0;
-    uint8_t scrollX = 0;
-    uint8_t scrollY = 0;
-    uint8_t control = 0;  // name table and pattern table bits
-    bool valid = false;
-
-    friend bool operator==(const BackgroundLineKey&, const BackgroundLineKey&) = default;
+// Everything a strip of background is drawn from besides its name table's bytes. Compared as
+// bytes, so it has no padding.
+struct BackgroundStripKey {
+    uintptr_t patternPages[4] = {};  // the four windows of the background's pattern table
+    uint32_t patternGeneration = 0;
+    uint32_t rowGeneration = 0;  // of the name table's tile row
+    uint32_t patternBase = 0;
+    uint32_t drawn = 0;  // 1 once the strip holds a drawing
 };
+static_assert(std::has_unique_object_representations_v<BackgroundStripKey>);
 
-// The last background drawn on each row with what it was drawn from. Most games show the same
-// background frame after frame; such a row is copied instead of drawn again. Sprites are drawn
-// over the frame buffer, never over these rows.
+// Every row of pixels of each of the four name tables, drawn unscrolled, with what it was drawn
+// from. A background line is 256 consecutive pixels of them: each pair of tables side by side
+// (0 and 1, 2 and 3) keeps a row as the left table's strip, the right table's, then the left
+// table's again, so every horizontal scroll of either table is one copy. A strip is drawn again
+// only when its tile row, the pattern table or the pattern bytes change, so a scrolling picture
+// costs a copy per line. Sprites are drawn over the frame buffer, never over the strips.
 struct BackgroundCache {
-    // Each row has room on both sides for the parts of tiles scrolled out of the picture.
-    static constexpr int kMargin = 8;
-    std::array<std::array<uint8_t, kMargin + 256 + kMargin>, 240> rows{};
-    std::array<BackgroundLineKey, 240> keys{};
+    static constexpr int kRows = 240;
+    std::array<std::array<std::array<uint8_t, 3 * 256>, kRows>, 2> pairRows{};
+    std::array<std::array<BackgroundStripKey, kRows>, 4> keys{};
 };
 
 void RenderBackgroundLine(Machine& m, int line);
