@@ -56,6 +56,15 @@ constexpr bool ReadRepeats(uint16_t address) {
     }
 }
 
+// Whether the bus fetches two bytes at once with `uint16_t FetchWord(uint16_t)`, which must give
+// what two FetchByte calls at the address and the next (16-bit wrap) give.
+template <class Bus>
+constexpr bool HasWordFetch() {
+    return requires(const Bus& bus) {
+        bus.FetchWord(uint16_t{});
+    };
+}
+
 // Length of each instruction that only reads and computes, by opcode: transfers, register and
 // accumulator arithmetic, flags and NOP (1 byte); loads, logic, arithmetic and compares with an
 // immediate or zero-page operand (2) or an absolute one (3). 0 for every other opcode.
@@ -95,9 +104,9 @@ struct CpuCore {
     // --- Operand bytes and effective addresses (PC advances past every operand byte) ---
     uint8_t Fetch() { return bus.FetchByte(s.PC++); }
     uint16_t Word() {
-        const uint8_t low = Fetch();
-        const uint8_t high = Fetch();
-        return uint16_t(low | high << 8);
+        const uint16_t word = FetchPair(s.PC);
+        s.PC = uint16_t(s.PC + 2);
+        return word;
     }
     uint8_t Imm() { return Fetch(); }
     uint16_t Zp() { return Fetch(); }
@@ -110,10 +119,16 @@ struct CpuCore {
     uint16_t IndY() { return uint16_t(Pointer(Fetch()) + s.Y); }
     // Pointer of (zp,X) and (zp),Y: the high byte comes from p + 1 as a full address, so a
     // pointer at $FF takes its high byte from $0100.
-    uint16_t Pointer(uint16_t p) {
-        const uint8_t low = bus.FetchByte(p);
-        const uint8_t high = bus.FetchByte(uint16_t(p + 1));
-        return uint16_t(low | high << 8);
+    uint16_t Pointer(uint16_t p) { return FetchPair(p); }
+    // Little-endian word through the side-effect-free fetch: the low byte at `address`.
+    uint16_t FetchPair(uint16_t address) {
+        if constexpr (HasWordFetch<std::remove_cvref_t<Bus>>()) {
+            return bus.FetchWord(address);
+        } else {
+            const uint8_t low = bus.FetchByte(address);
+            const uint8_t high = bus.FetchByte(uint16_t(address + 1));
+            return uint16_t(low | high << 8);
+        }
     }
 
     uint8_t Read(uint16_t address) { return bus.ReadByte(address); }

@@ -37,11 +37,7 @@ void WriteJoypadStrobe(Machine& m, uint8_t value) {
 
 uint8_t ReadJoypad(Machine& m, int pad) {
     if (pad < 0 || pad > 1) return 0;
-    uint8_t& index = m.pads.padReadIndex[pad];
-    // The index stays in 0-7 from a reset; a larger one reads as a released button.
-    const uint8_t result = index < 8 ? (m.pads.padState[pad] >> index) & 1 : 0;
-    index = (index + 1) & 0x17;
-    return result;
+    return ReadJoypadBit(m.pads, pad);
 }
 
 void PollJoypads(Machine& m) {

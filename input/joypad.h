@@ -17,6 +17,15 @@ struct JoypadState {
 // Order of KeyBinding entries.
 enum KeyBindingSlot { BindUp, BindDown, BindLeft, BindRight, BindA, BindB, BindStart, BindSelect };
 
+// The next button of pad 0 or 1 in bit 0 (A, B, Select, Start, Up, Down, Left, Right), then
+// zeros: the read index stays in 0-7 from a reset, and a larger one reads as a released button.
+inline uint8_t ReadJoypadBit(JoypadState& pads, int pad) {
+    uint8_t& index = pads.padReadIndex[pad];
+    const uint8_t result = index < 8 ? (pads.padState[pad] >> index) & 1 : 0;
+    index = (index + 1) & 0x17;
+    return result;
+}
+
 void WriteJoypadStrobe(Machine& m, uint8_t value);
 uint8_t ReadJoypad(Machine& m, int pad);
 void PollJoypads(Machine& m);

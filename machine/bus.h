@@ -26,7 +26,8 @@ inline void MapperWrite(Machine& m, uint16_t address, uint8_t value) {
 
 // Byte at $6000-$FFFF through the CPU page table.
 inline uint8_t CartridgeByte(const Machine& m, uint16_t address) {
-    return *reinterpret_cast<const uint8_t*>(m.pages.cpu[address >> 13] + address);
+    const unsigned a = address;  // the window index needs no masking in a full-width shift
+    return *reinterpret_cast<const uint8_t*>(m.pages.cpu[a >> 13] + a);
 }
 
 struct MachineBus {
@@ -46,9 +47,27 @@ struct MachineBus {
         return 0xFF;  // I/O area: no program code or stack lives there; no side effect
     }
 
+    // The bytes at `address` and `address` + 1 (16-bit wrap), low first, exactly as two
+    // FetchByte calls give them: one load when both lie in the same RAM mirror or cartridge
+    // window, which is every operand and pointer but the one at a window's last byte.
+    uint16_t FetchWord(uint16_t address) const {
+        const unsigned a = address;
+        const uint8_t* bytes = nullptr;
+        if (a >= 0x6000) {
+            if ((a & 0x1FFF) != 0x1FFF)
+                bytes = reinterpret_cast<const uint8_t*>(m.pages.cpu[a >> 13] + a);
+        } else if (a < 0x2000 && (a & 0x07FF) != 0x07FF) {
+            bytes = m.internalRam.data() + (a & 0x07FF);
+        }
+        if (bytes) return uint16_t(bytes[0] | bytes[1] << 8);
+        return uint16_t(FetchByte(address) | FetchByte(uint16_t(address + 1)) << 8);
+    }
+
     uint8_t ReadByte(uint16_t address) const {
         if (address >= 0x6000) return CartridgeByte(m, address);
         if (address < 0x2000) return m.internalRam[address & 0x07FF];
+        // The joypad ports, read in tight loops by many programs, without the I/O dispatch.
+        if ((address & 0xFFFE) == 0x4016) return ReadJoypadBit(m.pads, address & 1);
         return IoRead(m, address);
     }
 

@@ -73,7 +73,8 @@ int SpriteRowAddress(int start, int p) {
 }
 
 // Draws row `y` (0-239) of name table `table` (0-3) unscrolled into the 256 pixels at `out`.
-void DrawStrip(const Machine& m, int table, int y, uint16_t patternBase, uint8_t* out) {
+// Returns which of the four windows of the pattern table its tiles came from (bit per window).
+uint8_t DrawStrip(const Machine& m, int table, int y, uint16_t patternBase, uint8_t* out) {
     const int row = y >> 3;
     const int fineY = y & 7;
     const uint8_t* names = m.ppu.vram.data() + 0x2000 + 1024 * table;
@@ -81,30 +82,47 @@ void DrawStrip(const Machine& m, int table, int y, uint16_t patternBase, uint8_t
     names += 32 * row;
     const int rowShift = 2 * (row & 2);
     const uintptr_t* patternPages = m.pages.ppu;
+    unsigned windowsUsed = 0;
     for (int column = 0; column < 32; ++column) {
         const int palette = (attributes[column >> 2] >> ((column & 2) + rowShift)) & 3;
         const unsigned address = (patternBase + 16 * names[column] + fineY) & 0x1FFF;
         // Both planes of a tile row lie in the same 1 KB pattern window.
         const uint8_t* planes =
             reinterpret_cast<const uint8_t*>(patternPages[address >> 10] + address);
+        windowsUsed |= 1u << ((address >> 10) & 3);
         const uint64_t pixels =
             kSpread[planes[0]] | (kSpread[planes[8]] << 1) | kPaletteFill[palette];
         std::memcpy(out + 8 * column, &pixels, sizeof pixels);
     }
+    return static_cast<uint8_t>(windowsUsed);
+}
+
+// Whether a strip drawn from `drawn` shows the same pixels when drawn from `now`: the same
+// bytes of its tile row and of the pattern table, in the windows its tiles use.
+bool SameDrawing(const BackgroundStripKey& drawn, const BackgroundStripKey& now) {
+    if (!drawn.drawn || drawn.rowGeneration != now.rowGeneration ||
+        drawn.patternGeneration != now.patternGeneration || drawn.patternBase != now.patternBase)
+        return false;
+    for (int window = 0; window < 4; ++window) {
+        if ((drawn.windowsUsed >> window & 1) &&
+            drawn.patternPages[window] != now.patternPages[window])
+            return false;
+    }
+    return true;
 }
 
 // Makes the strip of row `y` of name table `table` in `pairRow` show what it is drawn from now.
 void UpdateStrip(Machine& m, const BackgroundStripKey& pattern, int table, int y,
                  uint8_t* pairRow) {
-    BackgroundStripKey wanted = pattern;
-    wanted.rowGeneration = m.ppu.nameRowGeneration[table][y >> 3];
+    BackgroundStripKey now = pattern;
+    now.rowGeneration = m.ppu.nameRowGeneration[table][y >> 3];
     BackgroundStripKey& key = m.backgroundCache.keys[table][y];
-    if (std::memcmp(&key, &wanted, sizeof key) == 0) return;
-    key = wanted;
+    if (SameDrawing(key, now)) return;
+    key = now;
     if (table & 1) {
-        DrawStrip(m, table, y, pattern.patternBase, pairRow + 256);
+        key.windowsUsed = DrawStrip(m, table, y, pattern.patternBase, pairRow + 256);
     } else {
-        DrawStrip(m, table, y, pattern.patternBase, pairRow);
+        key.windowsUsed = DrawStrip(m, table, y, pattern.patternBase, pairRow);
         std::memcpy(pairRow + 512, pairRow, 256);
     }
 }
@@ -124,8 +142,8 @@ void RenderBackgroundLine(Machine& m, int line) {
     const int firstWindow = (ppu.ppuControl & kControlBackgroundTable) ? 4 : 0;
     std::copy_n(m.pages.ppu + firstWindow, 4, pattern.patternPages);
     pattern.patternGeneration = ppu.backgroundGeneration;
-    pattern.patternBase = static_cast<uint32_t>(firstWindow * 1024);
-    pattern.drawn = 1;
+    pattern.patternBase = static_cast<uint16_t>(firstWindow * 1024);
+    pattern.drawn = true;
 
     // The line runs from the scrolled column to the right edge of its name table, then on in the
     // table to the right; a scroll beyond the bottom continues in the table below.

@@ -3,22 +3,20 @@
 
 #include <array>
 #include <cstdint>
-#include <type_traits>
 
 namespace vexalo {
 
 struct Machine;
 
-// Everything a strip of background is drawn from besides its name table's bytes. Compared as
-// bytes, so it has no padding.
+// Everything a strip of background is drawn from besides its name table's bytes.
 struct BackgroundStripKey {
     uintptr_t patternPages[4] = {};  // the four windows of the background's pattern table
     uint32_t patternGeneration = 0;
     uint32_t rowGeneration = 0;  // of the name table's tile row
-    uint32_t patternBase = 0;
-    uint32_t drawn = 0;  // 1 once the strip holds a drawing
+    uint16_t patternBase = 0;
+    uint8_t windowsUsed = 0;  // which of the four windows the strip's tiles come from
+    bool drawn = false;
 };
-static_assert(std::has_unique_object_representations_v<BackgroundStripKey>);
 
 // Every row of pixels of each of the four name tables, drawn unscrolled, with what it was drawn
 // from. A background line is 256 consecutive pixels of them: each pair of tables side by side

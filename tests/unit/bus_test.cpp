@@ -56,6 +56,20 @@ TEST_F(BusTest, PrgWindowsReadTheImageAndWritesGoToTheMapperOnly) {
     EXPECT_EQ(bus().ReadByte(0xC000), 0x4C);  // the program's JMP in the last page
 }
 
+// The CPU fetches operands and pointers two bytes at a time: at every address, including the
+// last byte of each RAM mirror and window and the wrap at $FFFF, that gives what two byte
+// fetches give.
+TEST_F(BusTest, WordFetchesMatchTwoByteFetches) {
+    for (int i = 0; i < 2048; ++i) m().internalRam[i] = uint8_t(i * 13 + 1);
+    for (int i = 0; i < 8192; ++i) m().cart.backedMemory[i] = uint8_t(i * 11 + 5);
+    for (int a = 0; a < 0x10000; ++a) {
+        const uint16_t address = uint16_t(a);
+        const uint16_t expected =
+            uint16_t(bus().FetchByte(address) | bus().FetchByte(uint16_t(address + 1)) << 8);
+        ASSERT_EQ(bus().FetchWord(address), expected) << std::hex << a;
+    }
+}
+
 TEST_F(BusTest, UnmappedIoIsLoggedAndReadsFF) {
     EXPECT_EQ(bus().ReadByte(0x2008), 0xFF);
     EXPECT_EQ(LastLine(), "Ignore read at address $2008");

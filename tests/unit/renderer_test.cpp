@@ -475,13 +475,12 @@ TEST_F(Renderer, ReusedStripsFollowEveryChange) {
         }
         if (frame % 7 == 0) m->cart.mirrorDistance = (byte(random) & 1) ? 1024 : 2048;
         if (frame % 5 == 0) m->ppu.ppuControl = static_cast<uint8_t>(byte(random));
-        if (frame % 11 == 0) {
-            // Pattern windows 0-3 from the bank, or back on pattern RAM.
-            const bool banked = byte(random) & 1;
-            for (int w = 0; w < 4; ++w) {
-                m->pages.ppu[w] = banked ? reinterpret_cast<uintptr_t>(bank.data())
-                                         : reinterpret_cast<uintptr_t>(m->ppu.vram.data());
-            }
+        if (frame % 3 == 1) {
+            // One pattern window from the bank, or back on pattern RAM.
+            const int window = byte(random) % 8;
+            m->pages.ppu[window] = (byte(random) & 1)
+                                       ? reinterpret_cast<uintptr_t>(bank.data()) - 1024 * window
+                                       : reinterpret_cast<uintptr_t>(m->ppu.vram.data());
         }
         m->ppu.scrollX = static_cast<uint8_t>(m->ppu.scrollX + byte(random) % 4);
         if (frame % 3 == 0) m->ppu.scrollY = static_cast<uint8_t>(byte(random) % 240);
