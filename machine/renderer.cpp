@@ -97,32 +97,30 @@ uint8_t DrawStrip(const Machine& m, int table, int y, uint16_t patternBase, uint
     return static_cast<uint8_t>(windowsUsed);
 }
 
-// Whether a strip drawn from `drawn` shows the same pixels when drawn from `now`: the same
-// bytes of its tile row and of the pattern table, in the windows its tiles use.
-bool SameDrawing(const BackgroundStripKey& drawn, const BackgroundStripKey& now) {
-    if (!drawn.drawn || drawn.rowGeneration != now.rowGeneration ||
-        drawn.patternGeneration != now.patternGeneration || drawn.patternBase != now.patternBase)
-        return false;
-    for (int window = 0; window < 4; ++window) {
-        if ((drawn.windowsUsed >> window & 1) &&
-            drawn.patternPages[window] != now.patternPages[window])
-            return false;
-    }
-    return true;
-}
-
-// Makes the strip of row `y` of name table `table` in `pairRow` show what it is drawn from now.
-void UpdateStrip(Machine& m, const BackgroundStripKey& pattern, int table, int y,
-                 uint8_t* pairRow) {
-    BackgroundStripKey now = pattern;
-    now.rowGeneration = m.ppu.nameRowGeneration[table][y >> 3];
+// Makes the strip of row `y` of name table `table` in `pairRow` show what it is drawn from now:
+// it is drawn again unless its tile row and the pattern bytes are those it was drawn from, in the
+// windows of the pattern table (starting at `windows`) that its tiles use.
+void UpdateStrip(Machine& m, const uintptr_t* windows, int table, int y, uint8_t* pairRow) {
+    const PpuState& ppu = m.ppu;
     BackgroundStripKey& key = m.backgroundCache.keys[table][y];
-    if (SameDrawing(key, now)) return;
-    key = now;
+    const uint32_t rowGeneration = ppu.nameRowGeneration[table][y >> 3];
+    const uint16_t patternBase = static_cast<uint16_t>((windows - m.pages.ppu) * 1024);
+    bool same = key.drawn && key.rowGeneration == rowGeneration &&
+                key.patternGeneration == ppu.backgroundGeneration && key.patternBase == patternBase;
+    for (int window = 0; window < 4 && same; ++window) {
+        if ((key.windowsUsed >> window & 1) && key.patternPages[window] != windows[window])
+            same = false;
+    }
+    if (same) return;
+    std::copy_n(windows, 4, key.patternPages);
+    key.patternGeneration = ppu.backgroundGeneration;
+    key.rowGeneration = rowGeneration;
+    key.patternBase = patternBase;
+    key.drawn = true;
     if (table & 1) {
-        key.windowsUsed = DrawStrip(m, table, y, pattern.patternBase, pairRow + 256);
+        key.windowsUsed = DrawStrip(m, table, y, patternBase, pairRow + 256);
     } else {
-        key.windowsUsed = DrawStrip(m, table, y, pattern.patternBase, pairRow);
+        key.windowsUsed = DrawStrip(m, table, y, patternBase, pairRow);
         std::memcpy(pairRow + 512, pairRow, 256);
     }
 }
@@ -137,13 +135,7 @@ void RenderBackgroundLine(Machine& m, int line) {
         std::memset(out, 0, kScreenWidth);
         return;
     }
-    // What every strip of this line is drawn from besides its tile row.
-    BackgroundStripKey pattern;
-    const int firstWindow = (ppu.ppuControl & kControlBackgroundTable) ? 4 : 0;
-    std::copy_n(m.pages.ppu + firstWindow, 4, pattern.patternPages);
-    pattern.patternGeneration = ppu.backgroundGeneration;
-    pattern.patternBase = static_cast<uint16_t>(firstWindow * 1024);
-    pattern.drawn = true;
+    const uintptr_t* windows = m.pages.ppu + ((ppu.ppuControl & kControlBackgroundTable) ? 4 : 0);
 
     // The line runs from the scrolled column to the right edge of its name table, then on in the
     // table to the right; a scroll beyond the bottom continues in the table below.
@@ -154,8 +146,8 @@ void RenderBackgroundLine(Machine& m, int line) {
         table ^= 2;
     }
     uint8_t* pairRow = m.backgroundCache.pairRows[table >> 1][y].data();
-    UpdateStrip(m, pattern, table, y, pairRow);
-    if (ppu.scrollX != 0) UpdateStrip(m, pattern, table ^ 1, y, pairRow);
+    UpdateStrip(m, windows, table, y, pairRow);
+    if (ppu.scrollX != 0) UpdateStrip(m, windows, table ^ 1, y, pairRow);
     std::memcpy(out, pairRow + 256 * (table & 1) + ppu.scrollX, kScreenWidth);
 }
 
