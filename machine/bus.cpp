@@ -13,8 +13,6 @@ uint8_t IoRead(Machine& m, uint16_t address) {
     switch (address) {
         case 0x2002: return PpuReadStatus(m);
         case 0x2007: return PpuReadData(m);
-        case 0x4016: return ReadJoypad(m, 0);
-        case 0x4017: return ReadJoypad(m, 1);
         case 0x4014: break;
         default:
             if (address >= 0x4000 && address <= 0x4015) return m.ioRegisterImage[address - 0x4000];

@@ -9,6 +9,7 @@
 
 namespace vexalo {
 
+// A read of the I/O area other than the joypad ports, which MachineBus::ReadByte reads itself.
 uint8_t IoRead(Machine& m, uint16_t address);
 void IoWrite(Machine& m, uint16_t address, uint8_t value);
 void SpriteDma(Machine& m, uint8_t value);

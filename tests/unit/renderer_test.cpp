@@ -430,6 +430,16 @@ void ModelBackgroundLine(const Machine& m, int line, uint8_t* row) {
     }
 }
 
+// Draws `line` and compares it with the plain model, pixel by pixel.
+void ExpectModelLine(Machine& m, int line) {
+    uint8_t expected[256];
+    ModelBackgroundLine(m, line, expected);
+    RenderBackgroundLine(m, line);
+    for (int x = 0; x < 256; ++x) {
+        ASSERT_EQ(m.frame[line * kScreenWidth + x], expected[x]) << "line " << line << " x " << x;
+    }
+}
+
 TEST_F(Renderer, BackgroundMatchesPlainModelForRandomScreens) {
     std::mt19937 random(20240607);
     std::uniform_int_distribution<int> byte(0, 255);
@@ -441,13 +451,7 @@ TEST_F(Renderer, BackgroundMatchesPlainModelForRandomScreens) {
         m->ppu.scrollX = static_cast<uint8_t>(byte(random));
         m->ppu.scrollY = static_cast<uint8_t>(byte(random) % 240);
         for (int line = kFirstDrawnLine; line <= kLastDrawnLine; ++line) {
-            uint8_t expected[256];
-            ModelBackgroundLine(*m, line, expected);
-            RenderBackgroundLine(*m, line);
-            for (int x = 0; x < 256; ++x) {
-                ASSERT_EQ(Pixel(x, line), expected[x])
-                    << "round " << round << " line " << line << " x " << x;
-            }
+            ASSERT_NO_FATAL_FAILURE(ExpectModelLine(*m, line)) << "round " << round;
         }
     }
 }
@@ -490,13 +494,7 @@ TEST_F(Renderer, ReusedStripsFollowEveryChange) {
                 m->ppu.ppuControl &= 0xFC;
                 m->ppu.scrollX = 0;
             }
-            uint8_t expected[256];
-            ModelBackgroundLine(*m, line, expected);
-            RenderBackgroundLine(*m, line);
-            for (int x = 0; x < 256; ++x) {
-                ASSERT_EQ(Pixel(x, line), expected[x])
-                    << "frame " << frame << " line " << line << " x " << x;
-            }
+            ASSERT_NO_FATAL_FAILURE(ExpectModelLine(*m, line)) << "frame " << frame;
         }
     }
 }
