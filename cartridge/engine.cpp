@@ -30,17 +30,8 @@ std::string BaseName(const std::string& path) {
 void WriteBatteryFile(const std::string& name, const uint8_t* data) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(name, ec);
-    if (!ec && size != kBackedMemorySize &&
-        !std::filesystem::copy_file(name, name + ".bak",
-                                    std::filesystem::copy_options::overwrite_existing, ec))
-        throw FileError(name + ".bak: " + ec.message());
+    if (!ec && size != kBackedMemorySize) CopyFileReplacing(name, name + ".bak");
     ReplaceFile(name, data, kBackedMemorySize);
-}
-
-bool HasBatteryFile(const Machine& m) {
-    // Only a loaded cartridge has a battery file; with nothing loaded the name would be just
-    // "sav" and belong to no cartridge.
-    return (m.cart.headerFlags & HeaderBattery) && !m.cart.prgRom.empty();
 }
 
 void ClearPageTables(Machine& m) {
@@ -65,7 +56,7 @@ Engine::Engine(EngineHost* host) : machine_(std::make_unique<Machine>()), host_(
 
 Engine::~Engine() {
     try {
-        FreeRom();
+        FreeRom(FreeRomCall::IfStarted);
     } catch (const std::exception& e) {
         machine_->log.Append(std::string("Backed memory not saved: ") + e.what());
     }
@@ -75,9 +66,20 @@ Engine::~Engine() {
 
 bool Engine::StartEngine(const std::string& fileName) {
     Machine& m = *machine_;
-    FreeRom();
-    if (!LoadCartridgeImage(m, fileName)) return false;
-    if (!LoadBackedMemory()) return false;
+    FreeRom(FreeRomCall::IfStarted);
+    // A refused image leaves nothing behind: no page of it, and no battery RAM that a later stop
+    // could write into a file of another cartridge.
+    bool loaded = false;
+    try {
+        loaded = LoadCartridgeImage(m, fileName) && LoadBackedMemory();
+    } catch (...) {
+        ReleaseCartridge();
+        throw;
+    }
+    if (!loaded) {
+        ReleaseCartridge();
+        return false;
+    }
     started_ = true;
     host_->SetCartridgeCommandsEnabled(true);
     ResetEngine();
@@ -97,6 +99,7 @@ bool Engine::StartEngine(const std::string& fileName) {
 
 bool Engine::LoadBackedMemory() {
     Machine& m = *machine_;
+    ownsBatteryFile_ = false;
     m.pages.cpu[3] = reinterpret_cast<uintptr_t>(m.cart.backedMemory.data()) - 0x6000;
     if (m.cart.headerFlags & HeaderBattery) {
         m.log.Append("A backed memory has been found.");
@@ -119,6 +122,8 @@ bool Engine::LoadBackedMemory() {
         }
     }
     savedBackedMemory_ = m.cart.backedMemory;  // what the file holds, or nothing to write yet
+    // The file was read whole (or is absent): from now on it is this cartridge's to write.
+    ownsBatteryFile_ = (m.cart.headerFlags & HeaderBattery) != 0;
     m.pages.cpu[0] = reinterpret_cast<uintptr_t>(m.internalRam.data());
     ++m.ppu.backgroundGeneration;  // new pattern data, perhaps at the address of the old
     return MapperSetup(m, m.cart.mapperNumber);
@@ -142,14 +147,14 @@ void Engine::ResetEngine() {
     CpuReset(m.cpu, bus);
 }
 
-void Engine::StopEngine() {
+void Engine::StopEngine(BatterySave save) {
     Machine& m = *machine_;
     WaitForBackedMemoryFlush();  // the file must end with the bytes written here
     const bool wasRunning = m.running;
     m.running = false;
     m.messagePointPending = false;
     m.log.Append("6502 engine stopped.");
-    if (HasBatteryFile(m)) {
+    if (ownsBatteryFile_ && save == BatterySave::Write) {
         const std::string name = BatteryFileName(m.cart.romFilePath, m.cart.romFileName);
         m.log.Append("Saving backed memory file " + Quoted(BaseName(name)));
         try {
@@ -162,6 +167,17 @@ void Engine::StopEngine() {
         }
         savedBackedMemory_ = m.cart.backedMemory;
     }
+    ReleaseCartridge();
+    if (m.sound.midiOpen) CloseSound(m);
+    started_ = false;
+    host_->VideoStop();
+    m.log.Append("Cartridge discharged.");
+    host_->SetStatusText("");
+}
+
+void Engine::ReleaseCartridge() {
+    Machine& m = *machine_;
+    ownsBatteryFile_ = false;
     PpuClearVideoMemory(m);
     m.ppu.oam.fill(0);
     m.cart.backedMemory.fill(0);
@@ -171,20 +187,16 @@ void Engine::StopEngine() {
     m.cart.chrRom = {};
     m.cart.romFileName.clear();
     m.cart.romFilePath.clear();
-    if (m.sound.midiOpen) CloseSound(m);
-    started_ = false;
-    host_->VideoStop();
-    m.log.Append("Cartridge discharged.");
-    host_->SetStatusText("");
 }
 
-void Engine::FreeRom() {
-    if (!started_) return;
+void Engine::FreeRom(FreeRomCall call, BatterySave save) {
+    if (!started_ && call == FreeRomCall::IfStarted) return;
+    const bool wasStarted = started_;
     host_->SetCartridgeCommandsEnabled(false);
     try {
-        StopEngine();
+        StopEngine(save);
     } catch (...) {
-        host_->SetCartridgeCommandsEnabled(true);  // the cartridge is still there to be saved
+        if (wasStarted) host_->SetCartridgeCommandsEnabled(true);  // still there to be saved
         throw;
     }
 }
@@ -262,7 +274,7 @@ bool Engine::FinishInterruptedLine(MachineBus& bus) {
 bool Engine::FlushBackedMemory() {
     CollectFlush();
     Machine& m = *machine_;
-    if (flush_.valid() || !started_ || !HasBatteryFile(m)) return false;
+    if (flush_.valid() || !started_ || !ownsBatteryFile_) return false;
     if (m.cart.backedMemory == savedBackedMemory_) return false;
     flushingBackedMemory_ = m.cart.backedMemory;
     const std::string name = BatteryFileName(m.cart.romFilePath, m.cart.romFileName);

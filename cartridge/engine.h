@@ -50,6 +50,13 @@ class EngineHost : public MachineHost {
 // then "sav" (Games/Quest.Two.nes gives Games/Quest.sav).
 std::string BatteryFileName(const std::string& romFilePath, const std::string& romFileName);
 
+// Who asks for Free ROM: the command itself (the F3 key and the menu item), which acts also with
+// nothing loaded, or the program on its own account (a new load, closing the window, the end of
+// a run), which acts only while a started cartridge is loaded.
+enum class FreeRomCall { Always, IfStarted };
+// Whether a stop writes the battery file; Discard is the player's choice after a failed write.
+enum class BatterySave { Write, Discard };
+
 class Engine {
    public:
     explicit Engine(EngineHost* host = nullptr);
@@ -65,7 +72,9 @@ class Engine {
 
     // Frees any started cartridge, loads the image, sets it up, resets, opens the sound and the
     // video and sets `running`. False when the image is refused (the log says why). Throws
-    // FileError when a file cannot be read. Every load starts from cleared battery RAM.
+    // FileError when a file cannot be read. Every load starts from cleared battery RAM. A load
+    // that is refused or throws releases what it read, so the machine is as if nothing were
+    // loaded and no later stop writes a battery file.
     bool StartEngine(const std::string& fileName);
     bool LoadBackedMemory();
     // Machine reset: registers of the picture processor and the joypads, sound registers, then
@@ -76,10 +85,13 @@ class Engine {
     // for a flush still being written, so the file ends with these bytes) and releases the
     // cartridge. On a write failure it throws FileError and keeps the cartridge and its RAM, with
     // the engine stopped and its channels silenced; the previous battery file is left as it was.
-    void StopEngine();
+    // The battery file is written only for a cartridge whose image loaded whole and whose file
+    // was read or absent, never for a refused load or with nothing loaded.
+    void StopEngine(BatterySave save = BatterySave::Write);
 
-    // The Free ROM command: acts only while a started cartridge is loaded.
-    void FreeRom();
+    // Free ROM, the one way a cartridge is freed (the F3 key, the menu, closing the window, the
+    // runner's end and the destructor): the cartridge commands are disabled, then StopEngine.
+    void FreeRom(FreeRomCall call, BatterySave save = BatterySave::Write);
     // The Reset command: reset and run.
     void Reset();
     // The Pause / Run command: toggles `running` while a cartridge is loaded; stopping silences
@@ -153,12 +165,15 @@ class Engine {
     // Clears `running` and silences the four channels, as the loop that stops at line 8 does.
     void Halt();
     void CollectFlush();
+    // Clears the memories and page tables and releases the image's stores.
+    void ReleaseCartridge();
 
     std::unique_ptr<Machine> machine_;
     EngineHost* host_;
     EngineHost nullHost_;
     bool started_ = false;  // a cartridge has been loaded and set up (menu items enabled)
     bool inRun_ = false;
+    bool ownsBatteryFile_ = false;  // the loaded cartridge's battery file may be written
     // What the battery file last received or was loaded from, and the flush being written.
     std::array<uint8_t, kBackedMemorySize> savedBackedMemory_{};
     std::array<uint8_t, kBackedMemorySize> flushingBackedMemory_{};

@@ -298,7 +298,7 @@ int Run(const Options& o) {
     }
     PrintLog(m.log);
     try {
-        engine.FreeRom();  // writes the battery file as the desktop does on exit
+        engine.FreeRom(FreeRomCall::IfStarted);  // writes the battery file as the desktop does
     } catch (const FileError&) {
         PrintLog(m.log);  // the log says which file was being saved
         throw;

@@ -139,7 +139,7 @@ TfrmNES::~TfrmNES() {
     qApp->removeEventFilter(this);
     // Normally closing freed the cartridge already; a window destroyed without closing saves too.
     try {
-        engine_->FreeRom();
+        engine_->FreeRom(FreeRomCall::IfStarted);
     } catch (const std::exception&) {
         // Nothing can be shown any more; the previous battery file is still in place.
     }
@@ -382,14 +382,7 @@ void TfrmNES::MRUClick() {
 
 void TfrmNES::mnuFreeROMClick() {
     // From the menu this runs only while a cartridge is loaded; the F3 key runs it always.
-    RunCommand([&] {
-        if (engine_->CartridgeStarted()) {
-            engine_->FreeRom();
-        } else {
-            SetCartridgeCommandsEnabled(false);
-            engine_->StopEngine();
-        }
-    });
+    RunCommand([&] { engine_->FreeRom(FreeRomCall::Always); });
 }
 
 void TfrmNES::mnuSavesnapshotClick() {
@@ -674,7 +667,7 @@ void TfrmNES::closeEvent(QCloseEvent* event) {
         return;
     }
     try {
-        engine_->FreeRom();
+        engine_->FreeRom(FreeRomCall::IfStarted);
         DrainLog();
         event->accept();
     } catch (const std::exception& error) {

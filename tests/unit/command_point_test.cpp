@@ -243,7 +243,7 @@ TEST(CommandPointSound, AFailedFreeRomLeavesTheMachineStoppedSilencedAndWhole) {
     const size_t sent = recorder.ShortMessages().size();
     {
         test::FileSizeLimit fullDisk(4096);
-        EXPECT_THROW(engine.FreeRom(), FileError);
+        EXPECT_THROW(engine.FreeRom(FreeRomCall::IfStarted), FileError);
     }
     EXPECT_TRUE(engine.CartridgeStarted());
     EXPECT_FALSE(engine.Running());

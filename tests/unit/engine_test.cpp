@@ -78,7 +78,7 @@ TEST(Engine, BatteryMemorySurvivesAStopAndAStart) {
     Engine engine;
     ASSERT_TRUE(engine.StartEngine(image));
     engine.RunFrames(2);
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     const auto saved = dir.Read("Quest.sav");
     ASSERT_EQ(saved.size(), 8192u);
     EXPECT_EQ(saved[0], 1);
@@ -125,7 +125,7 @@ TEST(Engine, FreeRomDisablesTheCommandsAndEndsWithDischarged) {
     Engine engine(&host);
     ASSERT_TRUE(engine.StartEngine(image));
     host.calls.clear();
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     EXPECT_FALSE(engine.CartridgeStarted());
     EXPECT_FALSE(engine.Running());
     EXPECT_EQ(host.calls, (std::vector<std::string>{"disable", "video-stop", "status:"}));
@@ -133,7 +133,7 @@ TEST(Engine, FreeRomDisablesTheCommandsAndEndsWithDischarged) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "Plain.sav"));
     // A second Free ROM has nothing to free.
     const size_t lines = engine.machine().log.Lines().size();
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     EXPECT_EQ(engine.machine().log.Lines().size(), lines);
 }
 
@@ -197,7 +197,7 @@ TEST(Engine, StopWithNothingLoadedWritesNoBatteryFile) {
     const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
     Engine engine;
     ASSERT_TRUE(engine.StartEngine(image));
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     std::filesystem::remove(dir.path() / "Quest.sav");
     const auto cwd = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
@@ -206,6 +206,131 @@ TEST(Engine, StopWithNothingLoadedWritesNoBatteryFile) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "sav"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "Quest.sav"));
     EXPECT_EQ(engine.machine().log.Lines().back(), "Cartridge discharged.");
+}
+
+// A load that fails after the loader has taken the new name leaves nothing that a later Free ROM
+// (the F3 key runs it with nothing loaded) could write into that name's battery file.
+TEST(Engine, NoFailedLoadChainTouchesAnExistingBatteryFile) {
+    const std::vector<uint8_t> progress(8192, 0x77);
+    ImageShape unsupported = BatteryImage();
+    unsupported.flags6 |= 0x50;  // mapper 5
+    const std::vector<uint8_t> damaged = {'N', 'E', 'X', 0x1A};
+
+    struct Chain {
+        const char* name;
+        std::vector<std::vector<uint8_t>> images;  // loaded in order; the last is b.nes
+    };
+    const std::vector<Chain> chains = {
+        {"refused, then damaged", {BuildImage(unsupported), damaged}},
+        {"started, then refused", {BuildImage(BatteryImage()), BuildImage(unsupported)}},
+        {"started, then damaged", {BuildImage(BatteryImage()), damaged}},
+        {"damaged alone", {damaged}},
+    };
+    for (const Chain& chain : chains) {
+        SCOPED_TRACE(chain.name);
+        TempDir dir;
+        dir.Write("b.sav", progress);
+        Engine engine;
+        for (size_t i = 0; i < chain.images.size(); ++i) {
+            const bool last = i + 1 == chain.images.size();
+            const auto image = dir.Write(last ? "b.nes" : "a.nes", chain.images[i]);
+            engine.StartEngine(image);
+        }
+        EXPECT_FALSE(engine.CartridgeStarted());
+        EXPECT_TRUE(engine.machine().cart.prgRom.empty());
+        engine.FreeRom(FreeRomCall::Always);  // the F3 key
+        engine.FreeRom(FreeRomCall::Always);
+        EXPECT_EQ(dir.Read("b.sav"), progress);
+        const auto lines = engine.machine().log.Lines();
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "Saving backed memory file \"b.sav\"."),
+                  0);
+    }
+}
+
+TEST(Engine, AnUnreadableBatteryFileIsNeverOverwritten) {
+    TempDir dir;
+    const auto image = dir.Write("game.nes", BuildImage(BatteryImage()));
+    // A directory where the battery file should be cannot be read, even by the superuser.
+    std::filesystem::create_directory(dir.path() / "game.sav");
+    Engine engine;
+    EXPECT_THROW(engine.StartEngine(image), FileError);
+    EXPECT_FALSE(engine.CartridgeStarted());
+    EXPECT_NO_THROW(engine.FreeRom(FreeRomCall::Always));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / "game.sav"));
+
+    if (geteuid() != 0) {
+        std::filesystem::remove(dir.path() / "game.sav");
+        dir.Write("game.sav", std::vector<uint8_t>(8192, 0x12));
+        std::filesystem::permissions(dir.path() / "game.sav", std::filesystem::perms::none);
+        EXPECT_THROW(engine.StartEngine(image), FileError);
+        engine.FreeRom(FreeRomCall::Always);
+        std::filesystem::permissions(dir.path() / "game.sav", std::filesystem::perms::owner_all);
+        EXPECT_EQ(dir.Read("game.sav"), std::vector<uint8_t>(8192, 0x12));
+    }
+}
+
+TEST(Engine, FreeingWithoutSavingLeavesThePreviousFile) {
+    TempDir dir;
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    dir.Write("Quest.sav", std::vector<uint8_t>(8192, 0x33));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.RunFrames(1);
+    engine.FreeRom(FreeRomCall::Always, BatterySave::Discard);
+    EXPECT_FALSE(engine.CartridgeStarted());
+    EXPECT_EQ(dir.Read("Quest.sav"), std::vector<uint8_t>(8192, 0x33));
+}
+
+// A save kept elsewhere through a link: the link stays, its target gets the bytes with its own
+// permissions, and a battery file of another size is copied to .bak the same way.
+TEST(Engine, ALinkedBatteryFileIsWrittenThroughTheLink) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "synced");
+    const auto image = dir.Write("Quest.nes", BuildImage(BatteryImage()));
+    dir.Write("synced/Quest.sav", std::vector<uint8_t>(100, 0x33));
+    dir.Write("synced/Quest.sav.bak.real", {});
+    std::filesystem::permissions(dir.path() / "synced/Quest.sav",
+                                 std::filesystem::perms::owner_read |
+                                     std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_read);
+    std::filesystem::create_symlink("synced/Quest.sav", dir.path() / "Quest.sav");
+    std::filesystem::create_symlink("synced/Quest.sav.bak.real", dir.path() / "Quest.sav.bak");
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.RunFrames(1);
+    engine.FreeRom(FreeRomCall::IfStarted);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "Quest.sav"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.path() / "Quest.sav.bak"));
+    const auto saved = dir.Read("synced/Quest.sav");
+    ASSERT_EQ(saved.size(), 8192u);
+    EXPECT_EQ(saved[0], 0x34);
+    EXPECT_EQ(dir.Read("synced/Quest.sav.bak.real"), std::vector<uint8_t>(100, 0x33));
+    EXPECT_EQ(std::filesystem::status(dir.path() / "synced/Quest.sav").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path() / "synced"),
+                            std::filesystem::directory_iterator()),
+              2);  // no temporary file left beside the targets
+}
+
+// A save folder that went away: the failure names the battery file, not its temporary file.
+TEST(Engine, AMissingSaveFolderIsReportedByTheBatteryFileName) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.path() / "games");
+    const auto image = dir.Write("games/quest.nes", BuildImage(BatteryImage()));
+    Engine engine;
+    ASSERT_TRUE(engine.StartEngine(image));
+    engine.RunFrames(1);
+    std::filesystem::remove_all(dir.path() / "games");
+    try {
+        engine.FreeRom(FreeRomCall::IfStarted);
+        ADD_FAILURE() << "the save could not be written";
+    } catch (const FileError& e) {
+        const std::string message = e.what();
+        EXPECT_NE(message.find("quest.sav: "), std::string::npos) << message;
+        EXPECT_EQ(message.find(".tmp"), std::string::npos) << message;
+    }
+    EXPECT_TRUE(engine.CartridgeStarted());
 }
 
 TEST(Engine, AFailedSaveKeepsTheCartridgeAndThePreviousFile) {
@@ -217,14 +342,14 @@ TEST(Engine, AFailedSaveKeepsTheCartridgeAndThePreviousFile) {
     engine.RunFrames(1);
     {
         test::FileSizeLimit fullDisk(4096);
-        EXPECT_THROW(engine.FreeRom(), FileError);
+        EXPECT_THROW(engine.FreeRom(FreeRomCall::IfStarted), FileError);
     }
     EXPECT_TRUE(engine.CartridgeStarted());
     EXPECT_EQ(engine.machine().cart.backedMemory[0], 0x34);  // loaded $33, counted one start
     EXPECT_EQ(dir.Read("Quest.sav"), std::vector<uint8_t>(8192, 0x33));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "Quest.sav.tmp"));
 
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     EXPECT_EQ(dir.Read("Quest.sav")[0], 0x34);
 }
 
@@ -243,7 +368,7 @@ TEST(Engine, ADirectoryThatTakesNoNewFileKeepsTheSave) {
         taken.push_back(dir.path() / ("Quest.sav.tmp" + (i ? std::to_string(i) : "")));
         std::filesystem::create_directory(taken.back());
     }
-    EXPECT_THROW(engine.FreeRom(), FileError);
+    EXPECT_THROW(engine.FreeRom(FreeRomCall::IfStarted), FileError);
     for (const auto& path : taken) std::filesystem::remove(path);
     EXPECT_TRUE(engine.CartridgeStarted());
     EXPECT_EQ(engine.machine().cart.backedMemory[0], 0x34);
@@ -252,11 +377,11 @@ TEST(Engine, ADirectoryThatTakesNoNewFileKeepsTheSave) {
     if (geteuid() != 0) {
         std::filesystem::permissions(
             dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-        EXPECT_THROW(engine.FreeRom(), FileError);
+        EXPECT_THROW(engine.FreeRom(FreeRomCall::IfStarted), FileError);
         std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
         EXPECT_TRUE(engine.CartridgeStarted());
     }
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     EXPECT_EQ(dir.Read("Quest.sav")[0], 0x34);
 }
 
@@ -272,7 +397,7 @@ TEST(Engine, ABatteryFileOfAnotherSizeIsReportedAndKept) {
                         "The backed memory file holds 10000 bytes instead of 8192; 8192 were "
                         "loaded."),
               lines.end());
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     EXPECT_EQ(dir.Read("Quest.sav.bak"), odd);
     EXPECT_EQ(dir.Read("Quest.sav").size(), 8192u);
 }
@@ -305,11 +430,13 @@ TEST(Engine, ARefusedImageLeavesNoBytesToTheNextOne) {
 
     Engine engine;
     EXPECT_FALSE(engine.StartEngine(b));
-    EXPECT_EQ(engine.machine().cart.backedMemory[0], 0xAA);
+    // The refused cartridge is released at once, its battery RAM with it.
+    EXPECT_EQ(engine.machine().cart.backedMemory[0], 0);
+    EXPECT_TRUE(engine.machine().cart.prgRom.empty());
     ASSERT_TRUE(engine.StartEngine(c));
     const auto& memory = engine.machine().cart.backedMemory;
     EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](uint8_t v) { return v == 0; }));
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     EXPECT_EQ(dir.Read("C.sav"), std::vector<uint8_t>(8192, 0));
     EXPECT_EQ(dir.Read("B.sav"), std::vector<uint8_t>(8192, 0xAA));
 }
@@ -381,7 +508,7 @@ TEST_F(BackedMemoryFlush, WritesChangedBytesAndOnlyThem) {
 }
 
 TEST_F(BackedMemoryFlush, BytesLoadedFromTheFileAreNotWrittenBack) {
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     std::filesystem::remove(dir.path() / "Quest.sav");
     dir.Write("Quest.sav", std::vector<uint8_t>(8192, 0x20));
     ASSERT_TRUE(engine.StartEngine(image));
@@ -413,7 +540,7 @@ TEST_F(BackedMemoryFlush, StopWritesTheLastBytesAfterAFlushInFlight) {
     engine.machine().cart.backedMemory[200] = 0xEE;
     engine.FlushBackedMemory();
     engine.machine().cart.backedMemory[201] = 0xEF;
-    engine.FreeRom();
+    engine.FreeRom(FreeRomCall::IfStarted);
     const auto saved = dir.Read("Quest.sav");
     ASSERT_EQ(saved.size(), 8192u);
     EXPECT_EQ(saved[200], 0xEE);

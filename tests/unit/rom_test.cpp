@@ -119,7 +119,7 @@ TEST(BatteryCartridge, StartCounterSurvivesInTheBatteryFile) {
     EXPECT_GE(framesFirstRun, 8);
     EXPECT_FALSE(fs::exists(save));
 
-    run.engine().FreeRom();
+    run.engine().FreeRom(FreeRomCall::IfStarted);
     EXPECT_EQ(run.CountLogLines("Saving backed memory file \"battery_test.sav\"."), 1);
     const std::vector<uint8_t> saved = ReadFile(save);
     ASSERT_EQ(saved.size(), 8192u);
@@ -140,7 +140,7 @@ TEST(BatteryCartridge, StartCounterSurvivesInTheBatteryFile) {
     run.engine().Reset();
     run.RunFrames(3);
     EXPECT_EQ(run.Wram(0x6000), 3);
-    run.engine().FreeRom();
+    run.engine().FreeRom(FreeRomCall::IfStarted);
     EXPECT_EQ(ReadFile(save).at(0), 3);
 }
 
@@ -152,7 +152,7 @@ TEST(BatteryCartridge, CartridgeWithoutBatteryWritesNoFile) {
     ASSERT_TRUE(run.Start(image.string()));
     run.RunFrames(5);
     EXPECT_EQ(run.Wram(0x7000), 0x5E) << "cartridge RAM works without a battery";
-    run.engine().FreeRom();
+    run.engine().FreeRom(FreeRomCall::IfStarted);
     EXPECT_FALSE(fs::exists(folder.path() / "nrom_mirroring.sav"));
     EXPECT_TRUE(run.LogLinesStartingWith("Saving backed memory").empty());
 }
@@ -409,7 +409,7 @@ TEST(SoundTestCartridge, PlaysTheScoreAsMidiMessages) {
         const uint8_t status = frame < 5 ? 0x0F : frame <= 10 ? 0x07 : frame < 16 ? 0x03 : 0x00;
         EXPECT_EQ(run.Ram(0x0400 + frame), status) << "frame " << frame;
     }
-    run.engine().FreeRom();
+    run.engine().FreeRom(FreeRomCall::IfStarted);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -465,7 +465,7 @@ TEST(DemoCartridge, DrawsPlaysAndAnswersTheJoypad) {
     pad.held.states = 0;
     run.RunFrames(1);
     EXPECT_EQ(run.m().ppu.oam[5 * 4 + 3], shipX + 20);
-    run.engine().FreeRom();
+    run.engine().FreeRom(FreeRomCall::IfStarted);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -111,7 +111,7 @@ TEST_F(RunnerTest, AFailedSaveIsReported) {
     // Files may not grow past 2 KB, as on a full disk: the battery file cannot be written.
     const RunResult r = Run(image + " --frames 1", "trap '' XFSZ; ulimit -f 4; exec ");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("save.sav.tmp: File too large"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("save.sav: File too large"), std::string::npos) << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir_.path() / "save.sav"));
     EXPECT_NE(r.out.find("Saving backed memory file \"save.sav\"."), std::string::npos);
 }
