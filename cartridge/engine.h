@@ -122,6 +122,8 @@ class Engine {
     bool FlushBackedMemory();
     // Waits for a flush still being written; its outcome is handled as by FlushBackedMemory.
     void WaitForBackedMemoryFlush();
+    // The message of the last flush that failed, empty once one has succeeded again.
+    const std::string& FlushFailure() const { return lastFlushFailure_; }
 
     bool CartridgeStarted() const { return started_; }
     bool Running() const { return machine_->running; }

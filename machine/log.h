@@ -25,6 +25,18 @@ class Log {
     // sink itself appends are left for the next drain.
     uint64_t Drain(const std::function<void(const std::string&)>& sink);
 
+    // What a drain for a reader with a bounded budget (the window's panel) handed out.
+    struct RunsDrained {
+        uint64_t dropped = 0;  // lines lost to the ring before they could be handed out
+        uint64_t skipped = 0;  // ignored-access lines beyond the budget, not handed out
+    };
+    // As Drain, but a run of equal consecutive lines is handed out once, with its length, and
+    // at most `maxIgnoredRuns` runs of ignored-access lines are formatted; the rest are counted as
+    // skipped. Other lines are always handed out. The cost is bounded by the capacity, whatever
+    // the program appends.
+    RunsDrained DrainRuns(const std::function<void(const std::string&, uint64_t)>& sink,
+                          size_t maxIgnoredRuns);
+
     // The kept lines, oldest first (formatted).
     std::vector<std::string> Lines() const;
     uint64_t TotalAppended() const { return total_; }
@@ -39,6 +51,9 @@ class Log {
     };
     Entry& Next();
     static std::string Format(const Entry& e);
+    static bool Same(const Entry& a, const Entry& b);
+    // The first line Drain may still hand out, counting lines the ring lost before it as dropped.
+    uint64_t SkipLost(uint64_t& dropped);
 
     std::vector<Entry> entries_;  // ring
     uint64_t total_ = 0;          // lines ever appended

@@ -3,12 +3,11 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QFontDatabase>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,7 +16,6 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
-#include <QScrollBar>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -67,7 +65,6 @@ namespace {
 constexpr int kClientWidth = 374;
 constexpr int kClientHeight = 270;
 constexpr int kStatusBarHeight = 20;
-constexpr int kLogLines = 10000;
 constexpr int kBatteryFlushMilliseconds = 10000;
 
 QSettings OpenSettingsStore() {
@@ -87,6 +84,12 @@ QString AskSnapshotFile(QWidget* parent) {
     dialog.setDefaultSuffix(QStringLiteral("bmp"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
+}
+
+// A caption that shows a path as typed: a single & would be taken for a mnemonic.
+QString PlainCaption(const QString& text) {
+    QString caption = text;
+    return caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 QAction* MenuItem(QMenu* menu, const char* name, const QString& caption,
@@ -113,7 +116,22 @@ QStringList ImageFileFilters() {
 }
 
 TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
-    : QMainWindow(parent), devices_(std::move(devices)) {
+    : QMainWindow(parent),
+      devices_(std::move(devices)),
+      engine_(std::make_unique<Engine>(this)),
+      log_(this),
+      keys_(this, engine_->machine().settings,
+            {[this] { return engine_->Running(); }, [this] { return engine_->CartridgeStarted(); },
+             [this](int key, Qt::KeyboardModifiers modifiers) {
+                 return FormKeyDown(key, modifiers);
+             }}),
+      frameLoop_(*engine_, log_,
+                 {[this] { return surface_; }, [this] { statusIcons_->update(); },
+                  [this](const QString& message) {
+                      devices_.showError(QStringLiteral("The machine stopped: ") + message);
+                  }},
+                 this),
+      fullScreen_(this, [this] { ApplyFixedWindowSize(); }) {
     setObjectName(QStringLiteral("frmNES"));
     if (!devices_.midiOutput) {
         ownedMidi_ = CreateMidiOutput();
@@ -131,20 +149,35 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
             QMessageBox::critical(this, QStringLiteral("Vexalo Emulator"), message);
         };
     }
-    engine_ = std::make_unique<Engine>(this);
+    if (!devices_.confirm) {
+        devices_.confirm = [this](const QString& question) {
+            return QMessageBox::warning(this, QStringLiteral("Vexalo Emulator"), question,
+                                        QMessageBox::Yes | QMessageBox::No,
+                                        QMessageBox::No) == QMessageBox::Yes;
+        };
+    }
     FormCreate();
 }
 
 TfrmNES::~TfrmNES() {
-    qApp->removeEventFilter(this);
     // Normally closing freed the cartridge already; a window destroyed without closing saves too.
     try {
         engine_->FreeRom(FreeRomCall::IfStarted);
     } catch (const std::exception&) {
         // Nothing can be shown any more; the previous battery file is still in place.
     }
+    StoreSettings();
+}
+
+void TfrmNES::StoreSettings() {
+    if (settingsStored_) return;
+    settingsStored_ = true;
     QSettings store = OpenSettingsStore();
     SaveSettings(store, machine().settings, mruList_);
+    store.sync();
+    if (store.status() != QSettings::NoError)
+        devices_.showError(QStringLiteral("The settings could not be saved to %1.")
+                               .arg(QDir::toNativeSeparators(store.fileName())));
 }
 
 void TfrmNES::FormCreate() {
@@ -159,7 +192,7 @@ void TfrmNES::FormCreate() {
         LoadSettings(store, m.settings, mruList_);
     }
     for (int p = 0; p < 2; ++p) {
-        inputDevice_[p].SetKeyboard(&keys_);
+        inputDevice_[p].SetKeyboard(&keys_.keys());
         inputDevice_[p].SetJoystick(devices_.joystick);
         inputDevice_[p].SetForegroundTest([this] { return isActiveWindow(); });
         m.pads.device[p] = &inputDevice_[p];
@@ -170,15 +203,7 @@ void TfrmNES::FormCreate() {
     setWindowIcon(QIcon(Emblem(64)));
     setAcceptDrops(true);
     area_ = new QStackedWidget(this);
-    Terminal = new QPlainTextEdit(area_);
-    Terminal->setObjectName(QStringLiteral("Terminal"));
-    Terminal->setReadOnly(true);
-    Terminal->setUndoRedoEnabled(false);
-    Terminal->setMaximumBlockCount(kLogLines);
-    Terminal->setFrameShape(QFrame::NoFrame);
-    Terminal->setStyleSheet(QStringLiteral("QPlainTextEdit { background: black; color: yellow; }"));
-    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    Terminal->setFont(fixed);
+    Terminal = log_.widget();
     area_->addWidget(Terminal);
     setCentralWidget(area_);
 
@@ -209,17 +234,9 @@ void TfrmNES::FormCreate() {
     m.log.Append("");
     DrainLog();
 
-    frameTimer_.setTimerType(Qt::PreciseTimer);
-    frameTimer_.setSingleShot(true);
-    connect(&frameTimer_, &QTimer::timeout, this, &TfrmNES::Tick);
     flushTimer_.setInterval(kBatteryFlushMilliseconds);
     connect(&flushTimer_, &QTimer::timeout, this, &TfrmNES::FlushBatteryMemory);
     flushTimer_.start();
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
-        if (s != Qt::ApplicationActive) ReleaseAllKeys();
-    });
-    // Keys reach the window before any of its controls.
-    qApp->installEventFilter(this);
 }
 
 void TfrmNES::ApplyFixedWindowSize() {
@@ -308,6 +325,7 @@ void TfrmNES::CreateMenus() {
 
     // The items' shortcuts stay live in full screen, where the menu bar is hidden.
     for (QMenu* menu : {mnuFile, mnuCPU, Help1}) addActions(menu->actions());
+    for (QMenu* menu : {mnuFile, mnuCPU, Help1, PopupMenu}) keys_.WatchMenu(menu);
 
     for (QAction* item : {mnuFreeROM, mnuSavesnapshot, mnuRom}) item->setEnabled(false);
 
@@ -332,27 +350,40 @@ void TfrmNES::CreateMenus() {
 
 // ---- Commands -------------------------------------------------------------------------------
 
-void TfrmNES::RunCommand(const std::function<void()>& command) {
+void TfrmNES::RunCommand(const std::function<void()>& command, bool resumes) {
     try {
         command();
     } catch (const std::exception& error) {
         DrainLog();
         devices_.showError(QString::fromStdString(error.what()));
     }
-    AfterCommand();
+    statusIcons_->update();
+    if (resumes)
+        frameLoop_.Resume();
+    else
+        frameLoop_.AfterCommand();
 }
 
-void TfrmNES::AfterCommand() {
+bool TfrmNES::FreeCartridge(FreeRomCall call) {
+    try {
+        engine_->FreeRom(call);
+    } catch (const std::exception& error) {
+        DrainLog();
+        const QString question =
+            QString::fromStdString(error.what()) +
+            QStringLiteral(
+                "\n\nThe battery memory could not be saved. Free the cartridge without "
+                "saving, and lose what changed since the last save?");
+        if (!devices_.confirm(question)) return false;
+        engine_->FreeRom(FreeRomCall::Always, BatterySave::Discard);
+    }
     DrainLog();
     statusIcons_->update();
-    if (engine_->Running()) {
-        pacer_.Restart(FramePacer::Clock::now());
-        if (!frameTimer_.isActive()) frameTimer_.start(0);
-    }
+    return true;
 }
 
 void TfrmNES::mnuLoadROMClick() {
-    if (fullScreen_ && mnuFreeROM->isEnabled()) mnuFreeROMClick();
+    if (fullScreen_.Active() && !FreeCartridge(FreeRomCall::IfStarted)) return;
     const QString path = devices_.chooseImageFile();
     if (path.isEmpty()) return;
     LoadImage(path);
@@ -370,7 +401,9 @@ void TfrmNES::LoadImage(const QString& path) {
 }
 
 void TfrmNES::StartImage(const QString& path) {
-    RunCommand([&] { engine_->StartEngine(path.toStdString()); });
+    // A cartridge whose battery file cannot be written stays, unless the player lets it go.
+    if (!FreeCartridge(FreeRomCall::IfStarted)) return;
+    RunCommand([&] { engine_->StartEngine(path.toStdString()); }, true);
 }
 
 void TfrmNES::MRUClick() {
@@ -382,7 +415,8 @@ void TfrmNES::MRUClick() {
 
 void TfrmNES::mnuFreeROMClick() {
     // From the menu this runs only while a cartridge is loaded; the F3 key runs it always.
-    RunCommand([&] { engine_->FreeRom(FreeRomCall::Always); });
+    FreeCartridge(FreeRomCall::Always);
+    frameLoop_.AfterCommand();
 }
 
 void TfrmNES::mnuSavesnapshotClick() {
@@ -400,13 +434,13 @@ void TfrmNES::mnuSavesnapshotClick() {
 void TfrmNES::mnuSettingClick() {
     TfrmSetting dialog(machine().settings, DisplayModes(), this);
     if (dialog.exec() == QDialog::Accepted) ApplyKeyBindings(machine());
-    AfterCommand();
+    frameLoop_.AfterCommand();
 }
 
 void TfrmNES::mnuRomClick() {
     TfrmROMProperty dialog(machine(), this);
     dialog.exec();
-    AfterCommand();
+    frameLoop_.AfterCommand();
 }
 
 void TfrmNES::mnuExitClick() {
@@ -415,12 +449,12 @@ void TfrmNES::mnuExitClick() {
 
 void TfrmNES::mnuResetClick() {
     if (!engine_->CartridgeStarted()) return;
-    RunCommand([&] { engine_->Reset(); });
+    RunCommand([&] { engine_->Reset(); }, true);
 }
 
 void TfrmNES::mnuPauseClick() {
     if (!engine_->CartridgeStarted()) return;
-    RunCommand([&] { engine_->Pause(); });
+    RunCommand([&] { engine_->Pause(); }, true);
 }
 
 void TfrmNES::mnuDebugClick() {
@@ -430,13 +464,14 @@ void TfrmNES::mnuDebugClick() {
         dialog.exec();
     }
     engine_->ResumeAfterDebugger(wasRunning);
-    AfterCommand();
+    statusIcons_->update();
+    frameLoop_.Resume();
 }
 
 void TfrmNES::mnuAboutClick() {
     TfrmAbout dialog(productVersion_, this);
     dialog.exec();
-    AfterCommand();
+    frameLoop_.AfterCommand();
 }
 
 void TfrmNES::mnuFileClick() {
@@ -444,7 +479,7 @@ void TfrmNES::mnuFileClick() {
     for (int i = 0; i < kRecentImageCount; ++i) {
         const QString entry = mruList_.value(i);
         MRU[i]->setVisible(!entry.isEmpty());
-        MRU[i]->setText(entry);
+        MRU[i]->setText(PlainCaption(entry));
     }
     MRUSeparator->setVisible(MRU[0]->isVisible());
 }
@@ -462,7 +497,33 @@ void TfrmNES::Help1Click() {
 }
 
 void TfrmNES::FlushBatteryMemory() {
-    RunCommand([&] { engine_->FlushBackedMemory(); });
+    // Not a command that holds the machine: the frame deadline stays where it is.
+    try {
+        engine_->FlushBackedMemory();
+    } catch (const std::exception& error) {
+        machine().log.Append(std::string("Backed memory not saved: ") + error.what());
+    }
+    DrainLog();
+    ShowSaveFailure(engine_->FlushFailure());
+}
+
+void TfrmNES::ShowSaveFailure(const std::string& failure) {
+    // The log is hidden while a game runs: the status bar tells the player that the save failed.
+    if (failure == shownSaveFailure_) return;
+    shownSaveFailure_ = failure;
+    if (failure.empty()) {
+        statusText_->setStyleSheet(QString());
+        statusText_->setToolTip(QString());
+        std::string name = machine().cart.romFileName;
+        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        SetStatusText(name);
+        return;
+    }
+    const QString text = QString::fromStdString("Not saved: " + failure);
+    statusText_->setStyleSheet(QStringLiteral("color: red;"));
+    statusText_->setToolTip(text);
+    statusText_->setText(text);
+    if (fullScreen_.Active()) devices_.showError(text);
 }
 
 // ---- The engine's seams ------------------------------------------------------------------------
@@ -484,13 +545,14 @@ void TfrmNES::SetStatusText(const std::string& text) {
 
 void TfrmNES::VideoStart() {
     directDrawActive_ = glAvailable_;
-    if (machine().settings.WIN == 1 && directDrawActive_ && !fullScreen_) ToggleFullScreen();
+    if (machine().settings.WIN == 1 && directDrawActive_ && !fullScreen_.Active())
+        ToggleFullScreen();
     area_->setCurrentWidget(surface_->widget());
     surface_->StartSplash();
 }
 
 void TfrmNES::VideoStop() {
-    if (fullScreen_) ToggleFullScreen();
+    if (fullScreen_.Active()) ToggleFullScreen();
     area_->setCurrentWidget(Terminal);
     unsetCursor();
 }
@@ -500,42 +562,20 @@ void TfrmNES::PresentFrame() {
 }
 
 void TfrmNES::ToggleFullScreen() {
-    QWidget* view = surface_->widget();
-    if (fullScreen_) {
-        fullScreen_ = false;
-        surface_->SetFullScreenMode(std::nullopt);
-        view->unsetCursor();
-        menuBar()->show();
-        statusBar()->show();
-        showNormal();
-        ApplyFixedWindowSize();
-        if (windowedGeometry_.isValid()) setGeometry(windowedGeometry_);
+    if (fullScreen_.Active()) {
+        fullScreen_.Leave(*surface_);
         return;
     }
-    DisplayMode mode = kDefaultFullScreenMode;
     const std::string& text = machine().settings.SCREEN;
-    if (!text.empty()) {
-        const std::optional<DisplayMode> chosen = ParseDisplayMode(text);
-        if (!chosen) {
-            machine().log.Append("The display mode \"" + text +
-                                 "\" is not a mode of the form WIDTHxHEIGHTxBITS; the picture "
-                                 "stays in the window.");
-            DrainLog();
-            return;
-        }
-        mode = *chosen;
+    const std::optional<DisplayMode> mode = FullScreenMode(text);
+    if (!mode) {
+        machine().log.Append("The display mode \"" + text +
+                             "\" is not a mode of the form WIDTHxHEIGHTxBITS; the picture stays "
+                             "in the window.");
+        DrainLog();
+        return;
     }
-    fullScreen_ = true;
-    windowedGeometry_ = geometry();
-    menuBar()->hide();
-    statusBar()->hide();
-    view->setCursor(Qt::BlankCursor);
-    setMinimumSize(0, 0);
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    surface_->SetFullScreenMode(mode);
-    showFullScreen();
-    // Without a window manager nothing resizes a full-screen window: cover the monitor ourselves.
-    if (const QScreen* monitor = screen()) setGeometry(monitor->geometry());
+    fullScreen_.Enter(*surface_, *mode);
 }
 
 std::optional<std::vector<DisplayMode>> TfrmNES::DisplayModes() const {
@@ -545,54 +585,7 @@ std::optional<std::vector<DisplayMode>> TfrmNES::DisplayModes() const {
     return ClassicDisplayModes(current->size().width(), current->size().height());
 }
 
-// ---- Running ---------------------------------------------------------------------------------
-
-void TfrmNES::Tick() {
-    const auto now = FramePacer::Clock::now();
-    if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
-        // A menu or a dialog holds the machine, as it would hold a console's owner.
-        suspended_ = true;
-        frameTimer_.start(16);
-        return;
-    }
-    if (suspended_) {
-        suspended_ = false;
-        pacer_.Restart(now);
-    }
-    if (surface_->SplashActive()) {
-        surface_->AdvanceSplash();
-        if (!surface_->SplashActive()) pacer_.Restart(now);
-        frameTimer_.start(16);
-        return;
-    }
-    if (engine_->Running()) {
-        const int due = pacer_.FramesDue(now);
-        if (due > 0) engine_->RunFrames(due);
-    }
-    DrainLog();
-    if (!engine_->Running()) {
-        statusIcons_->update();
-        return;
-    }
-    const auto wait = pacer_.NextDeadline() - FramePacer::Clock::now();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(wait).count();
-    frameTimer_.start(static_cast<int>(std::clamp<int64_t>(ms, 0, 100)));
-}
-
-void TfrmNES::DrainLog() {
-    QStringList batch;
-    machine().log.Drain(
-        [&](const std::string& line) { batch.append(QString::fromStdString(line)); });
-    if (batch.isEmpty()) return;
-    QScrollBar* scroll = Terminal->verticalScrollBar();
-    const bool atBottom = scroll->value() >= scroll->maximum();
-    const int keep = scroll->value();
-    Terminal->appendPlainText(batch.join(QLatin1Char('\n')));
-    if (atBottom)
-        scroll->setValue(scroll->maximum());
-    else
-        scroll->setValue(keep);
-}
+// ---- Status bar -------------------------------------------------------------------------------
 
 void TfrmNES::StatusBarDrawPanel(QPainter& painter, const QRect& panel) {
     if (!engine_->Running()) return;
@@ -606,84 +599,37 @@ void TfrmNES::StatusBarDrawPanel(QPainter& painter, const QRect& panel) {
 
 // ---- Keys, focus, closing, dropping ----------------------------------------------------------
 
-bool TfrmNES::FormKeyDown(QKeyEvent* event) {
-    const int key = event->key();
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (event->modifiers() & Qt::AltModifier)) {
+bool TfrmNES::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && (modifiers & Qt::AltModifier)) {
         if (directDrawActive_) ToggleFullScreen();
         return true;
     }
     if (key == Qt::Key_Escape) {
-        if (fullScreen_)
+        if (fullScreen_.Active())
             ToggleFullScreen();
         else
             close();
         return true;
     }
-    if (key == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+    if (key == Qt::Key_F2 && modifiers == Qt::NoModifier) {
         mnuLoadROMClick();
         return true;
     }
-    if (key == Qt::Key_F3 && event->modifiers() == Qt::NoModifier) {
+    if (key == Qt::Key_F3 && modifiers == Qt::NoModifier) {
         mnuFreeROMClick();
         return true;
     }
     return false;
 }
 
-bool TfrmNES::eventFilter(QObject* watched, QEvent* event) {
-    const QEvent::Type type = event->type();
-    if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
-    // Only keys meant for this window (a dialog or a menu over it is another window), and each
-    // once: the filter sees an event again as it travels up to the parents.
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || widget->window() != this) return false;
-    QWidget* focus = QApplication::focusWidget();
-    if (widget != (focus ? focus : this)) return false;
-    auto* key = static_cast<QKeyEvent*>(event);
-    const int code = VirtualKeyCode(key->key(), key->modifiers());
-    if (type == QEvent::KeyRelease) {
-        if (!key->isAutoRepeat() && code > 0 && code < 256) keys_[code] = false;
-        return false;
-    }
-    if (!key->isAutoRepeat() && code > 0 && code < 256) keys_[code] = true;
-    if (FormKeyDown(key)) return true;
-    // While a cartridge is loaded the keys are the joypads': Tab and the arrows do not move the
-    // focus, and the log does not scroll under them.
-    return engine_->CartridgeStarted() && code != 0;
-}
-
-void TfrmNES::ReleaseAllKeys() {
-    keys_.fill(false);
-}
-
-void TfrmNES::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange && !isActiveWindow()) ReleaseAllKeys();
-    QMainWindow::changeEvent(event);
-}
-
 void TfrmNES::closeEvent(QCloseEvent* event) {
-    if (!mnuFreeROM->isEnabled()) {
-        event->accept();
+    if (mnuFreeROM->isEnabled() && !FreeCartridge(FreeRomCall::IfStarted)) {
+        // The cartridge stays loaded with its memory: the player may make room and try again.
+        event->ignore();
         return;
     }
-    try {
-        engine_->FreeRom(FreeRomCall::IfStarted);
-        DrainLog();
-        event->accept();
-    } catch (const std::exception& error) {
-        DrainLog();
-        // The cartridge stays loaded with its memory: the user may make room and try again.
-        const auto answer = QMessageBox::warning(
-            this, QStringLiteral("Vexalo Emulator"),
-            QString::fromStdString(error.what()) +
-                QStringLiteral("\n\nThe battery memory could not be saved. Quit anyway and lose "
-                               "what changed since the last save?"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer == QMessageBox::Yes)
-            event->accept();
-        else
-            event->ignore();
-    }
+    StoreSettings();
+    event->accept();
 }
 
 void TfrmNES::dragEnterEvent(QDragEnterEvent* event) {

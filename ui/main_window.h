@@ -1,7 +1,7 @@
-// The main window: the owner of the engine, its menus and keys, the log panel, the status bar and
-// the picture. Commands are thin: they call the engine and show dialogs. The machine runs on Qt's
-// event loop: a timer runs the frames that are due at the console's pace, and every command runs
-// between two of those runs, never inside one.
+// The main window: the owner of the engine, its menus, the log panel, the status bar and the
+// picture, and the command handlers behind the menus. Handlers are thin: they call the engine and
+// show dialogs. The window's other jobs each have a class of their own: the run on the event loop
+// (FrameLoop), the keys (KeyRouter), full screen (FullScreen) and the log panel (LogPanel).
 #pragma once
 
 #include <QMainWindow>
@@ -16,6 +16,10 @@
 #include "input/input_device.h"
 #include "machine/display_mode.h"
 #include "machine/frame_pacer.h"
+#include "ui/frame_loop.h"
+#include "ui/full_screen.h"
+#include "ui/key_router.h"
+#include "ui/log_panel.h"
 
 class QAction;
 class QPainter;
@@ -45,6 +49,8 @@ struct WindowDevices {
     std::function<QString()> chooseImageFile;
     std::function<QString()> chooseSnapshotFile;
     std::function<void(const QString&)> showError;
+    // A question with Yes and No (true: Yes).
+    std::function<bool(const QString&)> confirm;
 };
 
 class TfrmNES : public QMainWindow, public EngineHost {
@@ -58,10 +64,11 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QStringList& mruList() { return mruList_; }
     const QString& productVersion() const { return productVersion_; }
     bool directDrawActive() const { return directDrawActive_; }
-    bool fullScreenActive() const { return fullScreen_; }
+    bool fullScreenActive() const { return fullScreen_.Active(); }
     DisplaySurface* displaySurface() const { return surface_; }
-    const KeyTable& keyTable() const { return keys_; }
-    FramePacer& pacer() { return pacer_; }
+    const KeyTable& keyTable() const { return keys_.keys(); }
+    FramePacer& pacer() { return frameLoop_.pacer(); }
+    FrameLoop& frameLoop() { return frameLoop_; }
 
     // Load ROM without its dialog: the recent list is updated, then the image starts. Also what a
     // file named on the command line or dropped on the window does.
@@ -96,14 +103,13 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // Panel 1 of the status bar: the picture and sound icons, only while the machine runs.
     void StatusBarDrawPanel(QPainter& painter, const QRect& panel);
     // Runs the frames that are due, hands the log to the panel and schedules the next tick.
-    void Tick();
-    // Writes the battery memory of a running battery cartridge when it changed.
+    void Tick() { frameLoop_.Tick(); }
+    // Writes the battery memory of a running battery cartridge when it changed; the machine's
+    // pace is left alone. A failure is shown in the status bar while the game runs.
     void FlushBatteryMemory();
 
    protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -112,36 +118,44 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void CreateMenus();
     void CreateDisplay(bool accelerated);
     // The window's own keys (Alt+Enter, Escape, F2, F3); true when the key was one of them.
-    bool FormKeyDown(QKeyEvent* event);
+    bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
     void StartImage(const QString& path);
-    // Runs a command; an error that escapes it is shown and the window goes on.
-    void RunCommand(const std::function<void()>& command);
-    void DrainLog();
-    void AfterCommand();
-    void ReleaseAllKeys();
+    // Runs a command; an error that escapes it is shown and the window goes on. `resumes`: the
+    // command may start the machine, so its pace starts afresh.
+    void RunCommand(const std::function<void()>& command, bool resumes = false);
+    // Frees a started cartridge (FreeRomCall::IfStarted) or runs Free ROM as the command does.
+    // When the battery file cannot be written, the player is asked whether to free the cartridge
+    // without saving; false when it stays loaded.
+    bool FreeCartridge(FreeRomCall call);
+    void DrainLog() { log_.Drain(machine().log); }
     void ApplyFixedWindowSize();
+    // Saves the settings once; a failure is reported.
+    void StoreSettings();
+    void ShowSaveFailure(const std::string& failure);
 
     WindowDevices devices_;
     std::unique_ptr<MidiOutput> ownedMidi_;
     std::unique_ptr<JoystickSource> ownedJoystick_;
-    KeyTable keys_{};
     InputDevice inputDevice_[2];
     std::unique_ptr<Engine> engine_;
 
     QString productVersion_;
     QStringList mruList_;
-    FramePacer pacer_;
-    QTimer frameTimer_;
     QTimer flushTimer_;
-    bool suspended_ = false;  // a menu or a modal dialog held the machine at the last tick
     bool glAvailable_ = false;
+    // Whether the picture is drawn with OpenGL (the name the status bar's "DirectX" icon goes by).
     bool directDrawActive_ = false;
-    bool fullScreen_ = false;
-    QRect windowedGeometry_;
+    bool settingsStored_ = false;
+    std::string shownSaveFailure_;
 
     QStackedWidget* area_ = nullptr;
+    LogPanel log_;
     QPlainTextEdit* Terminal = nullptr;
+    // The picture's surface; its widget is named "DXDraw", the name the window's layout gives it.
     DisplaySurface* surface_ = nullptr;
+    KeyRouter keys_;
+    FrameLoop frameLoop_;
+    FullScreen fullScreen_;
     QLabel* statusText_ = nullptr;
     StatusIconPanel* statusIcons_ = nullptr;
 

@@ -7,7 +7,7 @@
 namespace vexalo {
 
 struct Settings {
-    int32_t FrameRate = 3;  // draw one frame in N (1-10)
+    int32_t FrameRate = 1;  // draw one frame in N (1-10)
     bool ViewFrequency = false;
     int32_t SoundVolume = 65535;
     bool channelEnabled[4] = {true, true, true, true};
@@ -18,9 +18,7 @@ struct Settings {
     bool joystickEnabled[2] = {false, false};
 
     // The frame skip actually used: stored values outside 1-10 are brought into range.
-    int EffectiveFrameRate() const {
-        return FrameRate < 1 ? 1 : FrameRate > 10 ? 10 : FrameRate;
-    }
+    int EffectiveFrameRate() const { return FrameRate < 1 ? 1 : FrameRate > 10 ? 10 : FrameRate; }
 };
 
 }  // namespace vexalo

@@ -17,11 +17,13 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <fstream>
 #include <memory>
 
 #include "machine/display_view.h"
 #include "sound/midi_recorder.h"
+#include "tests/ui/window_fixture.h"
 #include "ui/main_window.h"
 #include "unit/image_builder.h"
 
@@ -29,29 +31,9 @@ using namespace vexalo;
 
 namespace {
 
-class NoJoystick : public JoystickSource {
-   public:
-    JoystickReading Poll() override { return {}; }
-};
-
-QSettings Store() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Ostrane"),
-                     QStringLiteral("Vexalo"));
-}
-
-QString WriteImage(const QTemporaryDir& dir, const QString& name, const test::ImageShape& shape) {
-    const QString path = dir.filePath(name);
-    const std::vector<uint8_t> bytes = test::BuildImage(shape);
-    std::ofstream out(path.toStdString(), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return path;
-}
-
-QStringList LogLines(TfrmNES& window) {
-    return window.findChild<QPlainTextEdit*>(QStringLiteral("Terminal"))
-        ->toPlainText()
-        .split(QLatin1Char('\n'));
-}
+using test::LogLines;
+using test::Store;
+using test::WriteImage;
 
 // A program that sounds a note on square 1 and then waits: LDA #$FD / STA $4002 / LDA #$08 /
 // STA $4003 / JMP to itself.
@@ -67,31 +49,18 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir_;
-    MidiRecorder recorder_;
-    NoJoystick joystick_;
-    QString chosenImage_;
-    QString chosenSnapshot_;
-    QStringList errors_;
+    test::WindowFixture fixture_;
+    MidiRecorder& recorder_ = fixture_.recorder;
+    QString& chosenImage_ = fixture_.chosenImage;
+    QString& chosenSnapshot_ = fixture_.chosenSnapshot;
+    QStringList& errors_ = fixture_.errors;
 
-    std::unique_ptr<TfrmNES> MakeWindow() {
-        WindowDevices devices;
-        devices.midiOutput = &recorder_;
-        devices.joystick = &joystick_;
-        devices.allowOpenGL = false;
-        devices.chooseImageFile = [this] { return chosenImage_; };
-        devices.chooseSnapshotFile = [this] { return chosenSnapshot_; };
-        devices.showError = [this](const QString& message) { errors_.append(message); };
-        return std::make_unique<TfrmNES>(devices);
-    }
+    std::unique_ptr<TfrmNES> MakeWindow() { return fixture_.MakeWindow(); }
 
    private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
-        QSettings store = Store();
-        store.clear();
-        store.sync();
-        recorder_.Clear();
-        errors_.clear();
+        fixture_.Reset();
     }
 
     void startsWithItsMenusAndLog() {
@@ -249,7 +218,7 @@ class MainWindowTest : public QObject {
         {
             auto window = MakeWindow();
             const Settings& s = window->machine().settings;
-            QCOMPARE(s.FrameRate, 3);
+            QCOMPARE(s.FrameRate, 1);  // every frame shown: the pace does not depend on it
             QCOMPARE(s.SoundVolume, 65535);
             QCOMPARE(s.WIN, 0);
             QVERIFY(!s.ViewFrequency);
@@ -280,7 +249,7 @@ class MainWindowTest : public QObject {
                                         "START", "UP"}));
             store.endGroup();
         }
-        QCOMPARE(store.value(QStringLiteral("FrameRate")).toString(), QStringLiteral("3"));
+        QCOMPARE(store.value(QStringLiteral("FrameRate")).toString(), QStringLiteral("1"));
         QCOMPARE(store.value(QStringLiteral("SoundChannel1")).toString(), QStringLiteral("1"));
         QCOMPARE(store.value(QStringLiteral("JOY2/UP")).toString(), QStringLiteral("69"));
     }
@@ -445,16 +414,107 @@ class MainWindowTest : public QObject {
         // A folder where the battery file belongs: the save cannot replace it.
         QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("keep.sav")));
         window->mnuFreeROMClick();
-        QCOMPARE(errors_.size(), 1);
-        QVERIFY(errors_.first().contains(QStringLiteral("keep.sav")));
+        // The player is asked whether to free it without saving, and says no.
+        QCOMPARE(fixture_.questions.size(), 1);
+        QVERIFY(fixture_.questions.first().contains(QStringLiteral("keep.sav")));
         QVERIFY(window->engine().CartridgeStarted());
         QVERIFY(window->mnuFreeROM->isEnabled());
         // Once the way is clear, the next try saves.
         QVERIFY(QDir(dir_->path()).rmdir(QStringLiteral("keep.sav")));
         window->mnuFreeROMClick();
-        QCOMPARE(errors_.size(), 1);
+        QCOMPARE(fixture_.questions.size(), 1);
+        QVERIFY(errors_.isEmpty());
         QVERIFY(!window->engine().CartridgeStarted());
         QCOMPARE(QFileInfo(dir_->filePath(QStringLiteral("keep.sav"))).size(), 8192);
+    }
+
+    // A save folder that went away: the player is told, by the battery file's name, and may
+    // free the cartridge without saving, so the next image loads.
+    void aSaveFolderThatWentAwayDoesNotTrapTheSession() {
+        test::ImageShape shape;
+        shape.flags6 = 0x02;
+        shape.program = {0xEE, 0x00, 0x60, 0x4C, 0x00, 0xC0};  // INC $6000, again and again
+        QVERIFY(QDir(dir_->path()).mkdir(QStringLiteral("games")));
+        const QString quest = WriteImage(*dir_, QStringLiteral("games/quest.nes"), shape);
+        const QString other = WriteImage(*dir_, QStringLiteral("other.nes"), {});
+        auto window = MakeWindow();
+        window->show();
+        window->LoadImage(quest);
+        window->engine().RunFrames(2);
+        QVERIFY(QDir(dir_->filePath(QStringLiteral("games"))).removeRecursively());
+
+        // While the game runs, the failed flush shows in the status bar.
+        window->FlushBatteryMemory();
+        window->engine().WaitForBackedMemoryFlush();
+        window->FlushBatteryMemory();
+        auto* panel0 = window->findChild<QLabel*>(QStringLiteral("StatusPanel0"));
+        QVERIFY2(panel0->text().startsWith(QStringLiteral("Not saved: ")),
+                 qPrintable(panel0->text()));
+        QVERIFY(panel0->text().contains(QStringLiteral("quest.sav")));
+
+        window->mnuFreeROMClick();  // the player says no: the cartridge stays
+        QCOMPARE(fixture_.questions.size(), 1);
+        QVERIFY(fixture_.questions.first().contains(QStringLiteral("quest.sav: ")));
+        QVERIFY(!fixture_.questions.first().contains(QStringLiteral(".tmp")));
+        QVERIFY(window->engine().CartridgeStarted());
+        fixture_.answer = true;  // then yes, when another image is loaded
+        window->LoadImage(other);
+        QCOMPARE(fixture_.questions.size(), 2);
+        QCOMPARE(QString::fromStdString(window->machine().cart.romFileName),
+                 QStringLiteral("other.nes"));
+        QVERIFY(window->engine().Running());
+        QVERIFY(errors_.isEmpty());
+    }
+
+    // F3 after a refused image and then a damaged one leaves the second name's save alone.
+    void f3AfterFailedLoadsLeavesTheSaveAlone() {
+        auto window = MakeWindow();
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        test::ImageShape mapper5;
+        mapper5.flags6 = 0x52;  // mapper 5, battery
+        window->LoadImage(WriteImage(*dir_, QStringLiteral("a.nes"), mapper5));
+        const QByteArray progress(8192, 0x5C);
+        QFile sav(dir_->filePath(QStringLiteral("b.sav")));
+        QVERIFY(sav.open(QIODevice::WriteOnly));
+        sav.write(progress);
+        sav.close();
+        QFile damaged(dir_->filePath(QStringLiteral("b.nes")));
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("NEX\x1a");
+        damaged.close();
+        window->LoadImage(damaged.fileName());
+        QTest::keyClick(test::KeyTarget(*window), Qt::Key_F3);
+        QCOMPARE(test::LogLines(*window).last(), QStringLiteral("Cartridge discharged."));
+        QVERIFY(sav.open(QIODevice::ReadOnly));
+        QCOMPARE(sav.readAll(), progress);
+    }
+
+    void aSettingsSaveThatFailsIsReported() {
+        QTemporaryDir blocked;
+        QFile file(blocked.filePath(QStringLiteral("not-a-folder")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString normal =
+            QFileInfo(Store().fileName()).absolutePath().section(QLatin1Char('/'), 0, -2);
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, file.fileName());
+        {
+            auto window = MakeWindow();
+            window->show();
+            window->close();
+        }
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, normal);
+        QCOMPARE(errors_.size(), 1);
+        QVERIFY2(errors_.first().startsWith(QStringLiteral("The settings could not be saved to ")),
+                 qPrintable(errors_.first()));
+    }
+
+    void aRecentPathWithAnAmpersandShowsAsTyped() {
+        auto window = MakeWindow();
+        window->mruList() = QStringList{"/games/Tom & Jerry.nes", "", "", "", ""};
+        window->mnuFileClick();
+        QCOMPARE(window->MRU[0]->iconText(), QStringLiteral("/games/Tom & Jerry.nes"));
     }
 
     void menuShortcutsDoNotReachTheJoypads() {
@@ -463,12 +523,15 @@ class MainWindowTest : public QObject {
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         window->LoadImage(WriteImage(*dir_, QStringLiteral("m.nes"), {}));
+        // Paused, so Shift is no joypad button held for the game: Shift+F2 is Reset.
+        window->mnuPauseClick();
         const qsizetype resets =
             LogLines(*window).count(QStringLiteral("Resetting 6502 engine ..."));
         QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
         QTest::keyClick(target, Qt::Key_F2, Qt::ShiftModifier);
         window->Tick();
         QCOMPARE(LogLines(*window).count(QStringLiteral("Resetting 6502 engine ...")), resets + 1);
+        QVERIFY(window->engine().Running());
         QVERIFY(!window->keyTable()[113]);  // F2 went to the menu, not to the key table
     }
 
@@ -551,7 +614,10 @@ class MainWindowTest : public QObject {
             QCOMPARE(window->engine().RunFrames(1), int64_t(1));
         }
         QCOMPARE(window->machine().cpu.PC, uint16_t(0xC000));
-        QVERIFY(LogLines(*window).count(QStringLiteral("Resetting 6502 engine ...")) >= 1000);
+        // The library's log has every line; the panel shows the run of them with its count.
+        const auto lines = window->machine().log.Lines();
+        QVERIFY(std::count(lines.begin(), lines.end(), "Resetting 6502 engine ...") >= 1000);
+        QVERIFY(LogLines(*window).last().startsWith(QStringLiteral("(last line repeated ")));
     }
 
     void keysFeedTheJoypadsAndFocusLossReleasesThem() {

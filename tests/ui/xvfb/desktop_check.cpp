@@ -1,7 +1,9 @@
 // The real program on a real X display (run under xvfb-run with Mesa's software OpenGL): it starts
 // `vexalo` on a test cartridge, waits for the picture on its OpenGL surface, grabs the screen and
 // compares the picture pixel for pixel with the frame the library draws, through the colour
-// table. Then it opens each dialog through its key and closes it again.
+// table. Then it opens each dialog through its key and closes it again. Last it plays a cartridge
+// that shows player 1's joypad as the picture's colour while it floods the log: a key released
+// while a menu is open does not stay held, and Alt+Enter does not press Start.
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
@@ -77,12 +79,35 @@ bool WindowExists(const QString& title) {
     return !FindWindow(title).isEmpty();
 }
 
-// Gives the window the keyboard focus and presses `key` there.
-bool PressKey(const QString& title, const QString& key) {
+// Gives the window the keyboard focus and sends `key` there: "key" presses and releases it,
+// "keydown" and "keyup" do one half.
+bool PressKey(const QString& title, const QString& key,
+              const QString& how = QStringLiteral("key")) {
     const QString window = FindWindow(title);
     if (window.isEmpty()) return false;
     if (!RunTool({QStringLiteral("windowfocus"), QStringLiteral("--sync"), window})) return false;
-    return RunTool({QStringLiteral("key"), key});
+    return RunTool({how, key});
+}
+
+// How many pixels of the screen have the console's colour `index`.
+int CountColour(const QImage& screen, int index) {
+    const Rgb c = NesPalette[size_t(index)];
+    const QRgb want = qRgb(c.r, c.g, c.b);
+    int count = 0;
+    for (int y = 0; y < screen.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(screen.constScanLine(y));
+        for (int x = 0; x < screen.width(); ++x) count += (line[x] & 0xFFFFFF) == (want & 0xFFFFFF);
+    }
+    return count;
+}
+
+// Waits until the picture (about 256 x 240 pixels) shows colour `index`, or not.
+bool PictureShows(int index, bool shown) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if ((CountColour(GrabScreen(), index) > 200 * 200) == shown) return true;
+        QThread::msleep(100);
+    }
+    return false;
 }
 
 }  // namespace
@@ -143,6 +168,34 @@ class DesktopCheck : public QObject {
             }
             QVERIFY2(closed, d.title);
         }
+    }
+
+    void keysOnTheRealProgramWhileItFloodsTheLog() {
+        program_.kill();
+        program_.waitForFinished();
+        program_.start(QStringLiteral(VEXALO_APP), {QStringLiteral(VEXALO_PAD_ROM)});
+        QVERIFY(program_.waitForStarted());
+        const QString main = QStringLiteral("Vexalo Emulator");
+        QVERIFY(PictureShows(0x2A, true));  // green: nothing held
+        // Right held: red. Released while the File menu is open: black again once it closes.
+        QVERIFY(PressKey(main, QStringLiteral("Right"), QStringLiteral("keydown")));
+        QVERIFY(PictureShows(0x16, true));
+        QVERIFY(RunTool({QStringLiteral("key"), QStringLiteral("alt+f")}));
+        QThread::msleep(300);
+        QVERIFY(RunTool({QStringLiteral("keyup"), QStringLiteral("Right")}));
+        QVERIFY(RunTool({QStringLiteral("key"), QStringLiteral("Escape")}));
+        QVERIFY(PictureShows(0x16, false));
+        QVERIFY(PictureShows(0x2A, true));
+        // Alt+Enter twice: full screen and back, and Start (Enter) is never pressed.
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(PressKey(main, QStringLiteral("alt+Return")));
+            for (int look = 0; look < 10; ++look) {
+                QVERIFY(CountColour(GrabScreen(), 0x12) < 1000);
+                QThread::msleep(50);
+            }
+        }
+        QVERIFY(PictureShows(0x2A, true));
+        QVERIFY(WindowExists(main));
     }
 
     void cleanupTestCase() {

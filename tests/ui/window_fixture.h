@@ -1,0 +1,92 @@
+// What the main window's tests share: a window with made-up devices (a MIDI recorder, no
+// joystick, plain drawing, dialogs answered by the test), images written into a temporary folder
+// and the log panel's lines.
+#pragma once
+
+#include <QApplication>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+
+#include "sound/midi_recorder.h"
+#include "ui/main_window.h"
+#include "unit/image_builder.h"
+
+namespace vexalo::test {
+
+// No joystick; or, with `failing` set, one whose driver throws when it is read.
+class NoJoystick : public JoystickSource {
+   public:
+    bool failing = false;
+    JoystickReading Poll() override {
+        if (failing) throw std::runtime_error("the joystick driver failed");
+        return {};
+    }
+};
+
+inline QSettings Store() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Ostrane"),
+                     QStringLiteral("Vexalo"));
+}
+
+inline QString WriteImage(const QTemporaryDir& dir, const QString& name, const ImageShape& shape) {
+    const QString path = dir.filePath(name);
+    const std::vector<uint8_t> bytes = BuildImage(shape);
+    std::ofstream out(path.toStdString(), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return path;
+}
+
+inline QStringList LogLines(TfrmNES& window) {
+    return window.findChild<QPlainTextEdit*>(QStringLiteral("Terminal"))
+        ->toPlainText()
+        .split(QLatin1Char('\n'));
+}
+
+// The window's devices, with the dialogs answered from these fields.
+struct WindowFixture {
+    MidiRecorder recorder;
+    NoJoystick joystick;
+    QString chosenImage;
+    QString chosenSnapshot;
+    QStringList errors;
+    QStringList questions;
+    bool answer = false;  // what the player answers to a question
+
+    std::unique_ptr<TfrmNES> MakeWindow() {
+        WindowDevices devices;
+        devices.midiOutput = &recorder;
+        devices.joystick = &joystick;
+        devices.allowOpenGL = false;
+        devices.chooseImageFile = [this] { return chosenImage; };
+        devices.chooseSnapshotFile = [this] { return chosenSnapshot; };
+        devices.showError = [this](const QString& message) { errors.append(message); };
+        devices.confirm = [this](const QString& question) {
+            questions.append(question);
+            return answer;
+        };
+        return std::make_unique<TfrmNES>(devices);
+    }
+
+    void Reset() {
+        QSettings store = Store();
+        store.clear();
+        store.sync();
+        recorder.Clear();
+        errors.clear();
+        questions.clear();
+        answer = false;
+        joystick.failing = false;
+    }
+};
+
+// The widget that takes the window's keys.
+inline QWidget* KeyTarget(TfrmNES& window) {
+    return QApplication::focusWidget() ? QApplication::focusWidget() : &window;
+}
+
+}  // namespace vexalo::test

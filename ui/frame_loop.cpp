@@ -1,0 +1,92 @@
+#include "ui/frame_loop.h"
+
+#include <QApplication>
+#include <algorithm>
+#include <exception>
+
+#include "cartridge/engine.h"
+#include "machine/display_view.h"
+#include "ui/log_panel.h"
+
+namespace vexalo {
+
+namespace {
+
+constexpr int kHeldLookMilliseconds = 16;  // how often a held machine looks whether it may go on
+constexpr int kLongestWaitMilliseconds = 100;
+
+}  // namespace
+
+int TimerWait(FramePacer::Clock::time_point now, FramePacer::Clock::time_point deadline) {
+    if (deadline <= now) return 0;
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+    return static_cast<int>(std::min<int64_t>(wait, kLongestWaitMilliseconds));
+}
+
+FrameLoop::FrameLoop(Engine& engine, LogPanel& log, Hooks hooks, QObject* parent)
+    : QObject(parent), engine_(engine), log_(log), hooks_(std::move(hooks)) {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setSingleShot(true);
+    connect(&timer_, &QTimer::timeout, this, &FrameLoop::Tick);
+}
+
+void FrameLoop::Schedule(int milliseconds) {
+    timer_.start(milliseconds);
+}
+
+void FrameLoop::Resume() {
+    if (engine_.Running()) pacer_.Restart(clock_());
+    AfterCommand();
+}
+
+void FrameLoop::AfterCommand() {
+    log_.Drain(engine_.machine().log);
+    if (engine_.Running() && !timer_.isActive()) Schedule(0);
+}
+
+void FrameLoop::Tick() {
+    ++ticks_;
+    const auto now = clock_();
+    if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
+        // A menu or a dialog holds the machine, as it would hold a console's owner.
+        suspended_ = true;
+        Schedule(kHeldLookMilliseconds);
+        return;
+    }
+    if (suspended_) {
+        suspended_ = false;
+        pacer_.Restart(now);
+    }
+    DisplaySurface* surface = hooks_.surface();
+    if (surface && surface->SplashActive()) {
+        surface->AdvanceSplash();
+        if (!surface->SplashActive()) pacer_.Restart(now);
+        Schedule(kHeldLookMilliseconds);
+        return;
+    }
+    if (engine_.Running()) {
+        const int due = pacer_.FramesDue(now);
+        try {
+            if (due > 0) engine_.RunFrames(due);
+        } catch (const std::exception& error) {
+            // The machine stops where it is; the window, the cartridge and its battery file stay.
+            try {
+                if (engine_.Running()) engine_.Pause();
+            } catch (const std::exception&) {
+                // The channels could not be silenced either; the machine is stopped all the same.
+            }
+            log_.Drain(engine_.machine().log);
+            hooks_.stopped();
+            hooks_.failed(QString::fromStdString(error.what()));
+            return;
+        }
+    }
+    log_.Drain(engine_.machine().log);
+    if (!engine_.Running()) {
+        hooks_.stopped();
+        return;
+    }
+    Schedule(TimerWait(clock_(), pacer_.NextDeadline()));
+}
+
+}  // namespace vexalo

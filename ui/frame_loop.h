@@ -1,0 +1,65 @@
+// The machine's run on Qt's event loop. A precise single-shot timer wakes the loop at the next
+// frame's deadline; each tick runs the frames that are due at the console's pace (FramePacer),
+// hands the log to the panel and arms the timer again. Every command of the window runs between
+// two ticks, never inside one. While a menu or a modal dialog is open the machine is held, and
+// the pace starts afresh when it closes, so the machine does not sprint afterwards.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+#include "machine/frame_pacer.h"
+
+namespace vexalo {
+
+class DisplaySurface;
+class Engine;
+class LogPanel;
+
+// The timer's wait from `now` to `deadline`: rounded up to whole milliseconds, so the tick comes
+// at or after the deadline and finds its frame due (at most one more wake-up per frame when the
+// timer fires early), and capped so a paused clock is looked at again.
+int TimerWait(FramePacer::Clock::time_point now, FramePacer::Clock::time_point deadline);
+
+class FrameLoop : public QObject {
+   public:
+    using Clock = FramePacer::Clock;
+    struct Hooks {
+        std::function<DisplaySurface*()> surface;
+        // The machine stopped running (the status icons are redrawn).
+        std::function<void()> stopped;
+        // The run threw: the machine has been stopped; the message is shown.
+        std::function<void(const QString&)> failed;
+    };
+
+    FrameLoop(Engine& engine, LogPanel& log, Hooks hooks, QObject* parent = nullptr);
+
+    // After a command that starts or resumes the machine (a load, Reset, Pause to run, the
+    // debugger closed on a running machine): the pace starts from now and a tick is scheduled.
+    void Resume();
+    // After any command: the log is drained and, while the machine runs, a tick is scheduled
+    // with the deadline left where it is.
+    void AfterCommand();
+    void Tick();
+
+    FramePacer& pacer() { return pacer_; }
+    QTimer& timer() { return timer_; }
+    int64_t ticks() const { return ticks_; }
+    // Tests drive the loop on their own clock.
+    void SetClock(std::function<Clock::time_point()> clock) { clock_ = std::move(clock); }
+
+   private:
+    void Schedule(int milliseconds);
+
+    Engine& engine_;
+    LogPanel& log_;
+    Hooks hooks_;
+    FramePacer pacer_;
+    QTimer timer_;
+    std::function<Clock::time_point()> clock_ = [] { return Clock::now(); };
+    bool suspended_ = false;  // a menu or a modal dialog held the machine at the last tick
+    int64_t ticks_ = 0;
+};
+
+}  // namespace vexalo
