@@ -37,21 +37,36 @@ bool Listed(int32_t instance, int count) {
     return false;
 }
 
-JoystickReading ReadController(SDL_GameController* controller) {
+// The D-pad's buttons as the hat bits they stand for.
+constexpr struct {
+    SDL_GameControllerButton button;
+    uint8_t hat;
+} kDpad[4] = {
+    {SDL_CONTROLLER_BUTTON_DPAD_UP, SDL_HAT_UP},
+    {SDL_CONTROLLER_BUTTON_DPAD_DOWN, SDL_HAT_DOWN},
+    {SDL_CONTROLLER_BUTTON_DPAD_LEFT, SDL_HAT_LEFT},
+    {SDL_CONTROLLER_BUTTON_DPAD_RIGHT, SDL_HAT_RIGHT},
+};
+
+// An attached pad's reading with its stick at `x`, `y` on SDL's axis range.
+JoystickReading AttachedReading(int32_t x, int32_t y) {
     JoystickReading reading;
     reading.present = true;
     reading.axisMin = SDL_JOYSTICK_AXIS_MIN;
     reading.axisMax = SDL_JOYSTICK_AXIS_MAX;
-    reading.x = SDL_GameControllerGetAxis(controller, SDL_CONTROLLER_AXIS_LEFTX);
-    reading.y = SDL_GameControllerGetAxis(controller, SDL_CONTROLLER_AXIS_LEFTY);
+    reading.x = x;
+    reading.y = y;
+    return reading;
+}
+
+JoystickReading ReadController(SDL_GameController* controller) {
+    JoystickReading reading =
+        AttachedReading(SDL_GameControllerGetAxis(controller, SDL_CONTROLLER_AXIS_LEFTX),
+                        SDL_GameControllerGetAxis(controller, SDL_CONTROLLER_AXIS_LEFTY));
     uint8_t dpad = SDL_HAT_CENTERED;
-    if (SDL_GameControllerGetButton(controller, SDL_CONTROLLER_BUTTON_DPAD_UP)) dpad |= SDL_HAT_UP;
-    if (SDL_GameControllerGetButton(controller, SDL_CONTROLLER_BUTTON_DPAD_DOWN))
-        dpad |= SDL_HAT_DOWN;
-    if (SDL_GameControllerGetButton(controller, SDL_CONTROLLER_BUTTON_DPAD_LEFT))
-        dpad |= SDL_HAT_LEFT;
-    if (SDL_GameControllerGetButton(controller, SDL_CONTROLLER_BUTTON_DPAD_RIGHT))
-        dpad |= SDL_HAT_RIGHT;
+    for (const auto& direction : kDpad) {
+        if (SDL_GameControllerGetButton(controller, direction.button)) dpad |= direction.hat;
+    }
     ApplyHat(reading, dpad);
     for (int n = 0; n < 4; ++n) {
         if (SDL_GameControllerGetButton(controller, kButtonOfState[n]))
@@ -61,13 +76,9 @@ JoystickReading ReadController(SDL_GameController* controller) {
 }
 
 JoystickReading ReadRawJoystick(SDL_Joystick* joystick) {
-    JoystickReading reading;
-    reading.present = true;
-    reading.axisMin = SDL_JOYSTICK_AXIS_MIN;
-    reading.axisMax = SDL_JOYSTICK_AXIS_MAX;
     const int axes = SDL_JoystickNumAxes(joystick);
-    if (axes > 0) reading.x = SDL_JoystickGetAxis(joystick, 0);
-    if (axes > 1) reading.y = SDL_JoystickGetAxis(joystick, 1);
+    JoystickReading reading = AttachedReading(axes > 0 ? SDL_JoystickGetAxis(joystick, 0) : 0,
+                                              axes > 1 ? SDL_JoystickGetAxis(joystick, 1) : 0);
     if (SDL_JoystickNumHats(joystick) > 0) ApplyHat(reading, SDL_JoystickGetHat(joystick, 0));
     const int buttons = std::min(SDL_JoystickNumButtons(joystick), 32);
     for (int n = 0; n < buttons; ++n) {

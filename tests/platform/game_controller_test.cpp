@@ -265,16 +265,6 @@ TEST_F(GameControllerTest, TwoPadsServeTwoPlayersAndPadsComeAndGoWhileRunning) {
     EXPECT_TRUE(run_.LogLinesStartingWith("Game controller could not").empty());
 }
 
-TEST_F(GameControllerTest, KeyboardAndPadCombine) {
-    KeyTable keys{};
-    for (InputDevice& device : devices_) device.SetKeyboard(&keys);
-    ApplyKeyBindings(run_.m());  // the default keys
-    VirtualPad pad(ControllerDesc("Vexalo Test Pad"));
-    pad.Button(SDL_CONTROLLER_BUTTON_B, true);
-    keys[13] = true;  // player 1's Start (Enter)
-    EXPECT_EQ(ReadBoth(), (Both{kPadA | kPadStart, kPadA}));
-}
-
 // A mapping file named by SDL's environment variable turns a raw joystick into a mapped pad; a
 // file that cannot be read is reported in the log.
 TEST(GameControllerMappingFile, UserMappingsAreReadAndAnUnreadableFileIsReported) {
@@ -306,7 +296,8 @@ TEST(GameControllerMappingFile, UserMappingsAreReadAndAnUnreadableFileIsReported
         ASSERT_TRUE(stick.SubsystemReady()) << stick.InitError();
         VirtualPad mapped(RawDesc("Vexalo Mapped Stick", kVendor, kProduct));
         ASSERT_TRUE(mapped.Mapped()) << "the mapping file was not used";
-        Machine m;
+        auto machine = std::make_unique<Machine>();
+        Machine& m = *machine;
         InputDevice device;
         device.SetJoystick(&stick);
         device.SetJoystickEnabled(true);
@@ -338,17 +329,6 @@ TEST(GameControllerMappingFile, UserMappingsAreReadAndAnUnreadableFileIsReported
                   0u)
             << lines[0];
     }
-}
-
-TEST(PadOfPlayer, FirstPadForPlayerOneSecondForPlayerTwoTheOnlyOneForBoth) {
-    EXPECT_EQ(PadOfPlayer(0, 0), -1);
-    EXPECT_EQ(PadOfPlayer(1, 0), -1);
-    EXPECT_EQ(PadOfPlayer(0, 1), 0);
-    EXPECT_EQ(PadOfPlayer(1, 1), 0);
-    EXPECT_EQ(PadOfPlayer(0, 3), 0);
-    EXPECT_EQ(PadOfPlayer(1, 3), 1);
-    EXPECT_EQ(PadOfPlayer(2, 3), -1);
-    EXPECT_EQ(PadOfPlayer(-1, 3), -1);
 }
 
 }  // namespace
