@@ -58,11 +58,11 @@ InputStateSet InputDevice::KeyboardStates() const {
     return states;
 }
 
-void InputDevice::Update() {
+void InputDevice::Update(int player) {
     states_ = 0;
     if (foreground_ && !foreground_()) return;
     InputStateSet states = KeyboardStates();
-    if (joystickEnabled_ && joystick_) states |= JoystickStates(joystick_->Poll());
+    if (joystickEnabled_ && joystick_) states |= JoystickStates(joystick_->PollPlayer(player));
     if (scripted_) states |= scripted_->States();
     states_ = states & (StateBit(kInputStateCount) - 1);
 }

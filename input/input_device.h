@@ -13,6 +13,8 @@
 
 namespace vexalo {
 
+class Log;
+
 // The 36 input states, in table order.
 enum InputState : int {
     StateUp = 0,
@@ -59,11 +61,21 @@ struct JoystickReading {
     uint32_t buttons = 0;
 };
 
-// A joystick. Polled once per device update, that is once per frame for each player using it;
-// one source may serve both players.
+// A joystick, or a set of pads. Polled once per device update, that is once per frame for each
+// player using it; one source may serve both players.
 class JoystickSource {
    public:
     virtual ~JoystickSource() = default;
+    // Once per frame before either player's pad is read, whatever the joystick switches: a source
+    // whose pads come and go notices them here and appends a line to `log` for each.
+    virtual void Refresh(Log& log) { (void)log; }
+    // The pad that player `player` (0 or 1) uses. A source with a single joystick gives that one
+    // to either player.
+    virtual JoystickReading PollPlayer(int player) {
+        (void)player;
+        return Poll();
+    }
+    // The first pad.
     virtual JoystickReading Poll() = 0;
 };
 
@@ -98,6 +110,7 @@ class InputDevice {
     // Sources; each pointer is not owned and may be null (no such source).
     void SetKeyboard(const KeyTable* keys) { keyboard_ = keys; }
     void SetJoystick(JoystickSource* joystick) { joystick_ = joystick; }
+    JoystickSource* Joystick() const { return joystick_; }
     void SetScriptedSource(StateSource* source) { scripted_ = source; }
 
     // A disabled joystick is not polled and contributes no states.
@@ -108,9 +121,10 @@ class InputDevice {
     // state is off. Without a test the device counts as being in the foreground.
     void SetForegroundTest(std::function<bool()> test) { foreground_ = std::move(test); }
 
-    // Re-reads the keyboard, the joystick (if enabled) and the scripted source and recomputes the
-    // states; the sources' states are combined (a state is on if any source turns it on).
-    void Update();
+    // Re-reads the keyboard, the joystick (if enabled; the pad of `player`) and the scripted
+    // source and recomputes the states; the sources' states are combined (a state is on if any
+    // source turns it on).
+    void Update(int player = 0);
 
     bool State(int state) const {
         return state >= 0 && state < kInputStateCount && (states_ & StateBit(state)) != 0;

@@ -41,11 +41,20 @@ uint8_t ReadJoypad(Machine& m, int pad) {
 }
 
 void PollJoypads(Machine& m) {
+    // Pads that came or went are noticed before either player reads one; a source shared by both
+    // players is refreshed once.
+    JoystickSource* sources[2] = {};
+    for (int p = 0; p < 2; ++p) {
+        if (m.pads.device[p]) sources[p] = m.pads.device[p]->Joystick();
+    }
+    if (sources[0]) sources[0]->Refresh(m.log);
+    if (sources[1] && sources[1] != sources[0]) sources[1]->Refresh(m.log);
+
     for (int p = 0; p < 2; ++p) {
         m.pads.padState[p] = 0;
         InputDevice* device = m.pads.device[p];
         if (!device) continue;
-        device->Update();
+        device->Update(p);
         uint8_t state = 0;
         for (int s = 0; s < 8; ++s) {
             if (device->State(s)) state |= kPadBitOfState[s];

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -15,7 +16,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <array>
+#include <initializer_list>
 
+#include "input/sdl_joystick.h"
 #include "ui/pictures.h"
 
 namespace vexalo {
@@ -50,6 +53,9 @@ constexpr const char* kKeyListNames[2][8] = {
 };
 enum Button { Up, Down, Left, Right, A, B, Start, Select };
 
+// Beside a player's joypad switch when there is no pad to read.
+constexpr const char* kNoPadText = "No game controller connected";
+
 template <class W>
 W* Named(W* widget, const char* name) {
     widget->setObjectName(QString::fromLatin1(name));
@@ -57,9 +63,9 @@ W* Named(W* widget, const char* name) {
 }
 
 // The decorative picture at a page's lower right, after whatever stands at the row's left.
-QHBoxLayout* EmblemRow(QWidget* left = nullptr) {
+QHBoxLayout* EmblemRow(std::initializer_list<QWidget*> left = {}) {
     auto* row = new QHBoxLayout;
-    if (left) row->addWidget(left, 0, Qt::AlignBottom);
+    for (QWidget* widget : left) row->addWidget(widget, 0, Qt::AlignBottom);
     row->addStretch();
     auto* emblem = Named(new QLabel, "Emblem");
     emblem->setPixmap(Emblem(32));
@@ -270,13 +276,14 @@ QWidget* TfrmSetting::BuildJoypadPage(int player) {
 
     cbJoy_[player] =
         Named(new QCheckBox(QStringLiteral("Joypad enabled")), player == 0 ? "cbJoy1" : "cbJoy2");
+    lblJoy_[player] = Named(new QLabel, player == 0 ? "lblJoy1" : "lblJoy2");
     auto* groups = new QHBoxLayout;
     groups->addWidget(directions);
     groups->addWidget(buttons);
     auto* layout = new QVBoxLayout(page);
     layout->addLayout(groups);
     layout->addStretch();
-    layout->addLayout(EmblemRow(cbJoy_[player]));
+    layout->addLayout(EmblemRow({cbJoy_[player], lblJoy_[player]}));
     return page;
 }
 
@@ -311,6 +318,7 @@ void TfrmSetting::FormCreate() {
             keyLists_[p][b]->setCurrentIndex(keyLists_[p][b]->findData(settings_.KeyBinding[p][b]));
         cbJoy_[p]->setChecked(settings_.joystickEnabled[p]);
     }
+    ShowPadNames(ConnectedPadNames());
 
     if (settings_.WIN == 1) {
         rbFull_->setChecked(true);
@@ -323,6 +331,21 @@ void TfrmSetting::FormCreate() {
     cbDisplay_->setCurrentIndex(mode >= 0 ? mode : 0);  // the first entry, if there is one
 
     ckViewFreq_->setChecked(settings_.ViewFrequency);
+}
+
+void TfrmSetting::ShowPadNames(const std::vector<std::string>& names) {
+    const QString noPad = QString::fromLatin1(kNoPadText);
+    for (int p = 0; p < 2; ++p) {
+        const int pad = PadOfPlayer(p, static_cast<int>(names.size()));
+        const QString name =
+            pad < 0 ? noPad : QString::fromStdString(names[static_cast<size_t>(pad)]);
+        // A name longer than the text for no pad is cut short rather than widening the dialog;
+        // the whole name is its tip.
+        const QFontMetrics metrics = lblJoy_[p]->fontMetrics();
+        lblJoy_[p]->setText(
+            metrics.elidedText(name, Qt::ElideRight, metrics.horizontalAdvance(noPad)));
+        lblJoy_[p]->setToolTip(name);
+    }
 }
 
 void TfrmSetting::rbNormalClick(QObject* sender) {

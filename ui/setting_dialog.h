@@ -1,13 +1,15 @@
 // The settings dialog: frame skip, window or full-screen display and the full-screen mode, the
 // frame-rate display, the volume and channel switches, and both players' key bindings and
-// joystick switches. It reads the settings record when it is created and writes it back only when
-// OK is pressed; Cancel changes nothing. It never touches the settings store.
+// joystick switches, with the name of the pad each player's switch would read. It reads the
+// settings record when it is created and writes it back only when OK is pressed; Cancel changes
+// nothing. It never touches the settings store.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "machine/display_mode.h"
@@ -42,8 +44,11 @@ class TfrmSetting : public QDialog {
     TfrmSetting(Settings& settings, std::optional<std::vector<DisplayMode>> displayModes,
                 QWidget* parent = nullptr);
 
-    // Fills the controls from the settings record.
+    // Fills the controls from the settings record, and names the connected pads.
     void FormCreate();
+    // Beside each player's joypad switch: the pad that player reads out of `names` (the pads in
+    // the order the pad source counts them), or that none is connected.
+    void ShowPadNames(const std::vector<std::string>& names);
     // Both radio buttons: the mode list is enabled exactly when `sender` is "Full screen".
     void rbNormalClick(QObject* sender);
     void tbVolumeChange();
@@ -71,6 +76,7 @@ class TfrmSetting : public QDialog {
     // Per player, in binding order: Up, Down, Left, Right, A, B, Start, Select.
     QComboBox* keyLists_[2][8] = {};
     QCheckBox* cbJoy_[2] = {};
+    QLabel* lblJoy_[2] = {};
 };
 
 }  // namespace vexalo

@@ -1,9 +1,11 @@
-// The SDL2 joystick with no joystick attached, and with a joystick subsystem that cannot start.
+// SDL2's pads with no pad attached, and with a subsystem that cannot start.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "input/input_device.h"
 #include "input/joypad.h"
@@ -29,11 +31,16 @@ TEST(SdlJoystickTest, NoJoystickAttachedYieldsNoStates) {
         GTEST_SKIP() << "joystick subsystem unavailable: " << stick.InitError();
     EXPECT_TRUE(stick.InitError().empty());
     if (SDL_NumJoysticks() > 0) GTEST_SKIP() << "a joystick is attached to this machine";
+    Log log;
     for (int i = 0; i < 3; ++i) {
-        const JoystickReading reading = stick.Poll();
-        EXPECT_FALSE(reading.present);
-        EXPECT_EQ(JoystickStates(reading), 0u);
+        stick.Refresh(log);
+        for (int player = 0; player < 2; ++player) {
+            const JoystickReading reading = stick.PollPlayer(player);
+            EXPECT_FALSE(reading.present);
+            EXPECT_EQ(JoystickStates(reading), 0u);
+        }
     }
+    EXPECT_TRUE(log.Lines().empty()) << "no pad came or went";
 
     // One instance serving both players, both enabled: both pads read as released.
     auto m = std::make_unique<Machine>();
@@ -55,12 +62,17 @@ TEST(SdlJoystickTest, FailedSubsystemStartIsReportedAndReadsAsNothing) {
         SdlJoystick stick(&CountingFailingInit);
         EXPECT_FALSE(stick.SubsystemReady());
         EXPECT_EQ(stick.InitError(), "no joystick support in this test");
+        Log log;
         for (int i = 0; i < 3; ++i) {
+            stick.Refresh(log);
             const JoystickReading reading = stick.Poll();
             EXPECT_FALSE(reading.present);
             EXPECT_EQ(JoystickStates(reading), 0u);
         }
         EXPECT_EQ(InitCalls, 1);  // started once, not retried per poll
+        EXPECT_EQ(log.Lines(),
+                  std::vector<std::string>{
+                      "Game controllers unavailable: no joystick support in this test"});
     }
 
     SdlJoystick none(nullptr);

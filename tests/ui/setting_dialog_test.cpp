@@ -1,5 +1,6 @@
 // The settings dialog under the offscreen platform: what it shows for a settings record, and what
 // OK and Cancel leave in the record.
+#include <SDL.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -11,9 +12,11 @@
 #include <QTabWidget>
 #include <QtTest>
 #include <cstdint>
+#include <memory>
 #include <tuple>
 #include <utility>
 
+#include "input/sdl_joystick.h"
 #include "machine/display_mode.h"
 #include "ui/setting_dialog.h"
 
@@ -368,6 +371,68 @@ class SettingDialogTest : public QObject {
         ClickOK(dialog);
         QCOMPARE(settings.WIN, 1);
         QCOMPARE(settings.SCREEN, std::string("640x480x8"));
+    }
+
+    // Beside each joypad switch, the name of the pad that player reads, taken from SDL's pads
+    // when the dialog opens (virtual ones here).
+    void padNamesBesideTheSwitches() {
+        const auto shown = [](const TfrmSetting& dialog) {
+            return QStringList{Find<QLabel>(dialog, "lblJoy1")->text(),
+                               Find<QLabel>(dialog, "lblJoy2")->text()};
+        };
+        const QString none = QStringLiteral("No game controller connected");
+        Settings settings;
+        {
+            TfrmSetting dialog(settings, Modes());  // SDL's pads not started: nothing to name
+            QCOMPARE(shown(dialog), QStringList({none, none}));
+        }
+
+        SdlJoystick pads;
+        if (!pads.SubsystemReady()) QSKIP(qPrintable(QString::fromStdString(pads.InitError())));
+        if (SDL_NumJoysticks() > 0) QSKIP("a pad is attached to this machine");
+        const auto attach = [](const char* name) {
+            SDL_VirtualJoystickDesc desc{};
+            desc.version = SDL_VIRTUAL_JOYSTICK_DESC_VERSION;
+            desc.type = SDL_JOYSTICK_TYPE_GAMECONTROLLER;
+            desc.nbuttons = SDL_CONTROLLER_BUTTON_MAX;
+            desc.button_mask = (1u << SDL_CONTROLLER_BUTTON_MAX) - 1;
+            desc.name = name;
+            return SDL_JoystickAttachVirtualEx(&desc);
+        };
+        QVERIFY(attach("Vexalo Test Pad") >= 0);
+        int shortNamesWidth = 0;
+        {
+            TfrmSetting dialog(settings, Modes());  // one pad serves either player
+            shortNamesWidth = dialog.width();
+            QCOMPARE(shown(dialog), QStringList({"Vexalo Test Pad", "Vexalo Test Pad"}));
+            QCOMPARE(Find<QLabel>(dialog, "lblJoy1")->toolTip(), QStringLiteral("Vexalo Test Pad"));
+        }
+        const QString longName = QStringLiteral(
+            "Vexalo Pad With A Name Far Too Long To Fit Beside "
+            "The Switch Of Its Player");
+        QVERIFY(attach(qPrintable(longName)) >= 0);
+        {
+            TfrmSetting dialog(settings, Modes());
+            QCOMPARE(shown(dialog).first(), QStringLiteral("Vexalo Test Pad"));
+            const auto* second = Find<QLabel>(dialog, "lblJoy2");
+            QVERIFY(second->text().endsWith(QChar(0x2026)));
+            QVERIFY(second->text().size() < longName.size());
+            QCOMPARE(second->toolTip(), longName);
+            QCOMPARE(dialog.width(), shortNamesWidth);  // the long name does not widen it
+        }
+        SDL_JoystickDetachVirtual(0);
+        {
+            TfrmSetting dialog(settings, Modes());
+            QCOMPARE(Find<QLabel>(dialog, "lblJoy1")->toolTip(), longName);
+            QCOMPARE(Find<QLabel>(dialog, "lblJoy2")->toolTip(), longName);
+        }
+        SDL_JoystickDetachVirtual(0);
+        TfrmSetting dialog(settings, Modes());
+        QCOMPARE(shown(dialog), QStringList({none, none}));
+        // The labels show and change nothing else.
+        const QStringList before = Describe(settings);
+        ClickOK(dialog);
+        QCOMPARE(Describe(settings), before);
     }
 
     void tabOrderFollowsTheSettings() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "input/input_device.h"
@@ -232,6 +233,55 @@ TEST_F(JoypadTest, OneJoystickDrivesBothPadsWhenBothEnabled) {
     Press({});
     EXPECT_EQ(m->pads.padState[0], 0);
     EXPECT_EQ(m->pads.padState[1], kPadRight | kPadA | kPadStart);
+}
+
+// A set of pads: one reading per player, and a line for the log at each refresh.
+class FakePads : public JoystickSource {
+   public:
+    JoystickReading pads[2];
+    std::vector<int> asked;  // the player of every poll, in order
+    int refreshes = 0;
+    void Refresh(Log& log) override {
+        ++refreshes;
+        log.Append("refresh " + std::to_string(refreshes));
+    }
+    JoystickReading PollPlayer(int player) override {
+        asked.push_back(player);
+        return pads[player];
+    }
+    JoystickReading Poll() override { return PollPlayer(0); }
+};
+
+TEST_F(JoypadTest, EachPlayerReadsItsOwnPadAndTheSourceIsRefreshedOncePerFrame) {
+    FakePads pads;
+    pads.pads[0].present = pads.pads[1].present = true;
+    pads.pads[0].buttons = 0x1;  // Button 1: A
+    pads.pads[1].buttons = 0x8;  // Button 4: Select
+    pads.pads[1].x = -32768;     // full left
+    devices[0].SetJoystick(&pads);
+    devices[1].SetJoystick(&pads);
+
+    // With both switches off nothing is read, but pads coming and going are still noticed.
+    PollJoypads(*m);
+    EXPECT_EQ(pads.refreshes, 1);
+    EXPECT_TRUE(pads.asked.empty());
+    EXPECT_EQ(m->log.Lines().back(), "refresh 1");
+
+    m->settings.joystickEnabled[0] = m->settings.joystickEnabled[1] = true;
+    ApplyKeyBindings(*m);
+    PollJoypads(*m);
+    EXPECT_EQ(pads.refreshes, 2);  // shared by both players, refreshed once
+    EXPECT_EQ(pads.asked, (std::vector<int>{0, 1}));
+    EXPECT_EQ(m->pads.padState[0], kPadA);
+    EXPECT_EQ(m->pads.padState[1], kPadSelect | kPadLeft);
+
+    // Two sources: each is refreshed.
+    FakePads other;
+    devices[1].SetJoystick(&other);
+    PollJoypads(*m);
+    EXPECT_EQ(pads.refreshes, 3);
+    EXPECT_EQ(other.refreshes, 1);
+    EXPECT_EQ(m->pads.padState[1], 0);
 }
 
 TEST_F(JoypadTest, BackgroundWindowReleasesEverything) {
