@@ -32,6 +32,9 @@ struct Cartridge {
     bool verticalMirroring = false;
     int mirrorDistance = 1024;  // name-table mirror distance: 2048 vertical, 1024 horizontal
     uint8_t fourScreen = 0;
+    // One screen behind all four name tables: a name-table byte goes to every table. Set only by
+    // the mappers that select a single screen; every mapper set-up starts without it.
+    bool singleScreen = false;
     std::vector<uint8_t> prgRom;
     std::vector<uint8_t> chrRom;
     std::string romFileName;  // name without directory
@@ -51,12 +54,16 @@ struct Machine;
 using MapperWriteHandler = void (*)(Machine&, uint16_t address, uint8_t value);
 // Called for lines 8-231; returns Irq when the mapper's scanline counter raises one, else None.
 using MapperScanlineHook = InterruptRequest (*)(Machine&);
+// CPU writes to $4020-$7FFF, for the few mappers with registers there; true when the address is
+// one of its registers (a write to $4020-$5FFF that is not is logged as ignored).
+using MapperLowWriteHandler = bool (*)(Machine&, uint16_t address, uint8_t value);
 
 // The registers of every mapper. Banks live in the page tables, so this record is the whole
 // mapper state apart from the handler.
 struct MapperState {
     MapperWriteHandler write = nullptr;
     MapperScanlineHook scanline = nullptr;
+    MapperLowWriteHandler lowWrite = nullptr;  // null for mappers without registers below $8000
     uint8_t chrBankMask = 0;
     // Mapper 1
     uint8_t mmc1Reg[4] = {};

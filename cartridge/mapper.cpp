@@ -5,11 +5,15 @@
 // MapperSetup from the one table of mappers.
 #include "cartridge/mapper.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "machine/machine.h"
+#include "machine/ppu.h"
 
 namespace vexalo {
 
@@ -362,6 +366,8 @@ struct MapperEntry {
     void (*setUp)(Machine&);  // after the default bank layout; null when that is all
     MapperWriteHandler write;
     MapperScanlineHook scanline;  // null for mappers without a scanline counter
+    // Null for mappers without registers below $8000.
+    MapperLowWriteHandler lowWrite = nullptr;
 };
 
 constexpr MapperEntry kMappers[] = {
@@ -445,11 +451,19 @@ bool MapperSetup(Machine& m, int number) {
     }
 
     m.cart.mapperName = entry->name;
+    m.cart.singleScreen = false;  // only the set-up of a mapper that shows one screen sets it
     DefaultBankLayout(m);
     if (entry->setUp) entry->setUp(m);
     s.write = entry->write;
     s.scanline = entry->scanline;
+    s.lowWrite = entry->lowWrite;
     return true;
+}
+
+std::vector<int> SupportedMappers() {
+    std::vector<int> numbers;
+    for (const MapperEntry& entry : kMappers) numbers.push_back(entry.number);
+    return numbers;
 }
 
 InterruptRequest MapperScanline(Machine& m, InterruptRequest signal) {
