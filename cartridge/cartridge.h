@@ -58,6 +58,10 @@ using MapperScanlineHook = InterruptRequest (*)(Machine&);
 // one of its registers (a write to $4020-$5FFF that is not is logged as ignored).
 using MapperLowWriteHandler = bool (*)(Machine&, uint16_t address, uint8_t value);
 
+// How the console's two 1 KB screens of name-table memory appear in the four name tables, for
+// the mappers that switch between arrangements at run time.
+enum class ScreenArrangement : uint8_t { Horizontal, Vertical, SingleLow, SingleHigh, Four };
+
 // The registers of every mapper. Banks live in the page tables, so this record is the whole
 // mapper state apart from the handler.
 struct MapperState {
@@ -83,6 +87,14 @@ struct MapperState {
     // Mapper 16
     uint16_t bandaiIrqCounter = 0;
     bool bandaiIrqEnabled = false;
+    // Mapper 34: the NINA-001 board rather than BNROM.
+    bool nina001 = false;
+    // Mapper 206
+    uint8_t namcoSelect = 0;
+    // Mappers 28, 30 and 71: the current name-table arrangement, and the screen that a single
+    // screen arrangement hides.
+    ScreenArrangement screens = ScreenArrangement::Horizontal;
+    std::array<uint8_t, 1024> hiddenScreen{};
 };
 
 }  // namespace vexalo

@@ -359,6 +359,150 @@ void SetUpMmc4(Machine& m) {
     m.mapper.chrLatch1 = 0xFE;
 }
 
+// ---- Name-table arrangements of the mappers that change them at run time (28, 30, 71). The
+// console's name-table memory is two 1 KB screens, and the picture processor keeps all four
+// tables filled from them; so a change of arrangement lays the two screens out anew, and a
+// single-screen arrangement keeps the screen it does not show in the mapper record.
+
+constexpr int kScreenSize = 1024;
+
+// The name table (0-3) through which `arrangement` shows screen `screen` (0 or 1); -1 when the
+// screen is hidden.
+int TableShowing(ScreenArrangement arrangement, int screen) {
+    switch (arrangement) {
+        case ScreenArrangement::Horizontal: return 2 * screen;
+        case ScreenArrangement::SingleLow: return screen == 0 ? 0 : -1;
+        case ScreenArrangement::SingleHigh: return screen == 1 ? 0 : -1;
+        default: return screen;  // vertical; four screens are never rearranged
+    }
+}
+
+void SetArrangementFields(Machine& m, ScreenArrangement arrangement) {
+    m.mapper.screens = arrangement;
+    m.cart.singleScreen =
+        arrangement == ScreenArrangement::SingleLow || arrangement == ScreenArrangement::SingleHigh;
+    m.cart.verticalMirroring = arrangement == ScreenArrangement::Vertical;
+    // Four screens, or one: no partner table (the picture processor ignores the distance while
+    // a single screen stands behind the tables).
+    m.cart.mirrorDistance = arrangement == ScreenArrangement::Horizontal ? 1024
+                            : arrangement == ScreenArrangement::Vertical ? 2048
+                                                                         : 0;
+}
+
+ScreenArrangement HeaderArrangement(const Machine& m) {
+    return (m.cart.headerFlags & HeaderVertical) ? ScreenArrangement::Vertical
+                                                 : ScreenArrangement::Horizontal;
+}
+
+// At set-up: the name tables hold `arrangement` as they are; the hidden screen is empty.
+void StartScreens(Machine& m, ScreenArrangement arrangement) {
+    m.mapper.hiddenScreen.fill(0);
+    SetArrangementFields(m, arrangement);
+}
+
+void ArrangeScreens(Machine& m, ScreenArrangement next) {
+    MapperState& s = m.mapper;
+    if (next == s.screens) return;
+    std::array<std::array<uint8_t, kScreenSize>, 2> screen;
+    const uint8_t* tables = m.ppu.vram.data() + 0x2000;
+    for (int k = 0; k < 2; ++k) {
+        const int table = TableShowing(s.screens, k);
+        const uint8_t* from = table < 0 ? s.hiddenScreen.data() : tables + table * kScreenSize;
+        std::copy_n(from, kScreenSize, screen[k].begin());
+    }
+    SetArrangementFields(m, next);
+    for (int k = 0; k < 2; ++k) {
+        const int table = TableShowing(next, k);
+        if (table < 0) {
+            s.hiddenScreen = screen[k];
+            continue;
+        }
+        // Written as the data port writes, so the partner tables and the row cache follow.
+        for (int i = 0; i < kScreenSize; ++i)
+            PpuWriteVideoMemory(m, static_cast<uint16_t>(0x2000 + table * kScreenSize + i),
+                                screen[k][i]);
+    }
+}
+
+// ---- Mapper 34 ("BNROM", or "NINA-001"). The two boards share the number and are told apart
+// by their CHR: BNROM has pattern RAM (or at most one 8 KB page), NINA-001 more than 8 KB of
+// CHR-ROM. BNROM: any write at $8000-$FFFF selects the 32 KB page with its whole value.
+// NINA-001: $7FFD selects the 32 KB page (bit 0), $7FFE and $7FFF the 4 KB CHR pages at $0000
+// and $1000 (bits 0-3); the cartridge RAM at those addresses keeps the bytes as well.
+
+void SetUpMapper34(Machine& m) {
+    m.mapper.nina001 = m.cart.chrPageCount > 1;
+    if (m.mapper.nina001) m.cart.mapperName = "NINA-001";
+    SwitchPrg32K(m, 0);
+}
+
+void WriteBnrom(Machine& m, uint16_t, uint8_t value) {
+    if (!m.mapper.nina001) SwitchPrg32K(m, value);
+}
+
+bool WriteNina001(Machine& m, uint16_t address, uint8_t value) {
+    if (!m.mapper.nina001) return false;
+    switch (address) {
+        case 0x7FFD: SwitchPrg32K(m, value & 1); return true;
+        case 0x7FFE: SwitchChr4K(m, 0x0000, value & 0x0F); return true;
+        case 0x7FFF: SwitchChr4K(m, 0x1000, value & 0x0F); return true;
+        default: return false;
+    }
+}
+
+// ---- Mapper 66 ("GxROM"): bits 4-5 select the 32 KB page, bits 0-1 the 8 KB CHR page.
+
+void WriteGxrom(Machine& m, uint16_t, uint8_t value) {
+    SwitchPrg32K(m, (value >> 4) & 3);
+    SwitchChr8K(m, value & 3);
+}
+
+// ---- Mapper 71 ("Camerica"): $C000-$FFFF selects the 16 KB page at $8000 (bits 0-3; the last
+// page stays at $C000). The board with mirroring control takes bit 4 of a $9000-$9FFF write as
+// the single screen shown; other boards ignore $8000-$BFFF, and their games do not write there.
+
+void WriteCamerica(Machine& m, uint16_t address, uint8_t value) {
+    if (address >= 0xC000) {
+        SwitchPrg16K(m, 0x8000, value & 0x0F);
+    } else if ((address & 0xF000) == 0x9000) {
+        ArrangeScreens(
+            m, (value & 0x10) ? ScreenArrangement::SingleHigh : ScreenArrangement::SingleLow);
+    }
+}
+
+void SetUpCamerica(Machine& m) {
+    StartScreens(m, HeaderArrangement(m));
+}
+
+// ---- Mapper 206 ("Namco 108"): at $8000-$9FFF even addresses select a register and odd ones
+// write it: registers 0 and 1 the 2 KB CHR pages at $0000 and $0800, 2-5 the 1 KB CHR pages at
+// $1000-$1C00 (six bits), 6 and 7 the 8 KB PRG pages at $8000 and $A000 (four bits); the last
+// 16 KB stays at $C000. No mirroring control. Power-on is the default layout: PRG pages 0 and 1,
+// CHR units 0-7.
+
+void WriteNamco108(Machine& m, uint16_t address, uint8_t value) {
+    if (address >= 0xA000) return;
+    MapperState& s = m.mapper;
+    if (!(address & 1)) {
+        s.namcoSelect = value & 7;
+        return;
+    }
+    const int r = s.namcoSelect;
+    if (r < 2) {
+        const uint16_t window = static_cast<uint16_t>(r * 0x800);
+        SwitchChr1K(m, window, value & 0x3E);
+        SwitchChr1K(m, static_cast<uint16_t>(window + 0x400), (value & 0x3E) | 1);
+    } else if (r < 6) {
+        SwitchChr1K(m, static_cast<uint16_t>(0x1000 + (r - 2) * 0x400), value & 0x3F);
+    } else {
+        SwitchPrg8K(m, r == 6 ? 0x8000 : 0xA000, value & 0x0F);
+    }
+}
+
+void SetUpNamco108(Machine& m) {
+    m.mapper.namcoSelect = 0;
+}
+
 // Every supported mapper, in one place: adding a mapper is adding its line here.
 struct MapperEntry {
     int number;
@@ -383,6 +527,10 @@ constexpr MapperEntry kMappers[] = {
     {11, "Color Dreams Mapper", SetUpFirst32K, WriteMapper11, nullptr},
     {15, "100-in-1", SetUpFirst32K, WriteMapper15, nullptr},
     {16, "Bandai", nullptr, WriteBandai, ScanlineBandai},
+    {34, "BNROM", SetUpMapper34, WriteBnrom, nullptr, WriteNina001},
+    {66, "GxROM", SetUpFirst32K, WriteGxrom, nullptr},
+    {71, "Camerica", SetUpCamerica, WriteCamerica, nullptr},
+    {206, "Namco 108", SetUpNamco108, WriteNamco108, nullptr},
 };
 
 const MapperEntry* FindMapper(int number) {
