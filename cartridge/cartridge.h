@@ -87,6 +87,19 @@ struct MapperState {
     // Mapper 16
     uint16_t bandaiIrqCounter = 0;
     bool bandaiIrqEnabled = false;
+    // Mapper 28: the register chosen at $5000-$5FFF ($00 CHR, $01 inner PRG, $80 mode, $81 outer
+    // PRG) and the four registers.
+    uint8_t action53Select = 0;
+    uint8_t action53Chr = 0;
+    uint8_t action53Inner = 0;
+    uint8_t action53Mode = 0;
+    uint8_t action53Outer = 0;
+    // Mapper 30: the bank register and the flash chip of the self-flashing board (commands in
+    // progress, software ID mode and the page its reads then show).
+    uint8_t unrom512Bank = 0;
+    uint8_t flashStep = 0;
+    bool flashIdMode = false;
+    std::array<uint8_t, 8192> flashIdPage{};
     // Mapper 34: the NINA-001 board rather than BNROM.
     bool nina001 = false;
     // Mapper 206
@@ -95,6 +108,10 @@ struct MapperState {
     // screen arrangement hides.
     ScreenArrangement screens = ScreenArrangement::Horizontal;
     std::array<uint8_t, 1024> hiddenScreen{};
+    // Mappers 28 and 30: 32 KB of pattern RAM in four 8 KB banks. The bank in use lives in the
+    // picture processor's pattern RAM; its place here is stale until another bank is chosen.
+    uint8_t patternRamBank = 0;
+    std::array<uint8_t, 32768> patternRamBanks{};
 };
 
 }  // namespace vexalo

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <ostream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "cartridge/engine.h"
 #include "machine/bus.h"
 #include "machine/machine.h"
+#include "tests/unit/image_builder.h"
 
 namespace vexalo {
 namespace {
@@ -38,6 +40,7 @@ constexpr uint8_t kHorizontal = 1;   // $2410: distance 1024
 constexpr uint8_t kVertical = 2;     // $2810: distance 2048
 constexpr uint8_t kWide = 4;         // $2C10: distance 3072
 constexpr uint8_t kOneScreen = 7;    // all three: one screen behind the four tables
+constexpr uint8_t kFourScreens = 0;  // none: four separate tables
 
 struct Snapshot {
     std::array<uint8_t, 4> prg{};  // 8 KB bank at $8000, $A000, $C000, $E000
@@ -83,7 +86,8 @@ int DistanceOf(uint8_t mirror) {
         case kHorizontal: return 1024;
         case kVertical: return 2048;
         case kWide: return 3072;
-        case kOneScreen: return 0;
+        case kOneScreen:
+        case kFourScreens: return 0;
         default: return -1;
     }
 }
@@ -138,14 +142,18 @@ class CapturingHost : public EngineHost {
 // One cartridge started in its own engine, drawing every frame.
 class MapperCartridge {
    public:
-    explicit MapperCartridge(const std::string& name) : engine_(&host_) {
+    // The cartridge `name` of the test cartridge folder, or of `folder` (where it is copied).
+    explicit MapperCartridge(const std::string& name,
+                             const std::string& folder = VEXALO_TEST_ROM_DIR)
+        : engine_(&host_) {
         host_.machine = &engine_.machine();
-        started_ = engine_.StartEngine(std::string(VEXALO_TEST_ROM_DIR) + "/" + name + ".nes");
+        started_ = engine_.StartEngine(folder + "/" + name + ".nes");
         engine_.machine().settings.FrameRate = 1;
     }
 
     bool started() const { return started_; }
     const Machine& machine() const { return engine_.machine(); }
+    Engine& engine() { return engine_; }
     const std::vector<PresentedFrame>& presented() const { return host_.presented; }
     // (frame, line) at the first instruction of each IRQ handler run: the line whose end raised
     // the IRQ, in the frame counted by `framesCompleted`.
@@ -537,6 +545,100 @@ constexpr Screens kLow{0x11, 0x11, 0x11, 0x11};
 constexpr Screens kHigh{0x22, 0x22, 0x22, 0x22};
 constexpr Screens kVerticalScreens{0x11, 0x22, 0x11, 0x22};
 constexpr Screens kHorizontalScreens{0x11, 0x11, 0x22, 0x22};
+
+TEST(RomMapperTest, Action53ModesSizesAndOuterBanks) {
+    MapperCartridge cart("action53_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(10);
+    const Machine& m = cart.machine();
+    const Prg power = Prg32(15);  // the last 32 KB of 512
+    const Prg inner4{48, 49, 50, 51};
+    ExpectRecord(m,
+                 {
+                     {power, Chr8(0), kOneScreen, {}},                     // nothing marked yet
+                     {power, Chr8(0), kOneScreen, kHigh},                  // mode $01
+                     {Prg16(4, 5), Chr8(0), kOneScreen, kHigh},            // outer 2, 32 KB game
+                     {Prg16(6, 7), Chr8(0), kVertical, kVerticalScreens},  // 64 KB, inner 1
+                     {Prg16(6, 7), Chr8(0), kVertical, kVerticalScreens},  // inner $13
+                     {Prg16(13, 15), Chr8(0), kHorizontal, kHorizontalScreens},  // $C000 fixed
+                     {Prg16(14, 5), Chr8(0), kVertical, kVerticalScreens},       // $8000 fixed
+                     {Prg16(14, 11), Chr8(0), kVertical, kVerticalScreens},
+                     {Prg16(22, 23), Chr8(0), kOneScreen, kLow},   // 32 KB layout, 256 KB game
+                     {Prg16(22, 23), Chr8(0), kOneScreen, kHigh},  // CHR write, bit 4
+                     {inner4, Chr8(0), kOneScreen, kLow},          // inner write, bit 4 clear
+                     {inner4, Chr8(3), kOneScreen, kLow},          // pattern RAM bank 3
+                     {inner4, Chr8(1), kOneScreen, kLow},          // bank 1 kept its bytes
+                     {inner4, Chr8(0), kOneScreen, kLow},          // select decoded from $7E
+                 },
+                 kScreenSnapshotSize);
+    std::vector<uint8_t> outerBanks;
+    for (int outer = 0; outer < 16; ++outer) {
+        outerBanks.push_back(uint8_t(4 * outer));
+        outerBanks.push_back(uint8_t(4 * outer + 3));
+    }
+    EXPECT_EQ(AppendedBytes(m, kScreenSnapshotSize, 32), outerBanks);
+    EXPECT_EQ(m.mapper.action53Select, 0x81);
+    EXPECT_EQ(m.mapper.action53Outer, 15);
+    EXPECT_EQ(m.mapper.action53Mode, 0);
+    ExpectLayout(m, {Prg32(15), Chr8(0), kOneScreen, {}});
+    EXPECT_TRUE(m.cart.singleScreen);
+}
+
+TEST(RomMapperTest, Unrom512PagesPatternRamBanksAndTheSelectedScreen) {
+    MapperCartridge cart("unrom512_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(10);
+    const Machine& m = cart.machine();
+    ExpectRecord(m,
+                 {
+                     {Prg16(0, 31), Chr8(0), kOneScreen, {}},
+                     {Prg16(0, 31), Chr8(0), kOneScreen, kHigh},   // bit 7
+                     {Prg16(5, 31), Chr8(3), kOneScreen, kLow},    // $65 after marking 1-3
+                     {Prg16(31, 31), Chr8(1), kOneScreen, kHigh},  // $BF
+                     {Prg16(31, 31), Chr8(0), kOneScreen, kLow},   // $1F
+                 },
+                 kScreenSnapshotSize);
+    std::vector<uint8_t> pages;
+    for (int page = 0; page < 32; ++page) pages.push_back(uint8_t(2 * page));
+    EXPECT_EQ(AppendedBytes(m, kScreenSnapshotSize, 32), pages);
+    EXPECT_EQ(m.mapper.unrom512Bank, 31);
+}
+
+// The self-flashing board keeps what it programs in memory only: the battery file holds the
+// cartridge RAM, and the image starts again with its own bytes.
+TEST(RomMapperTest, Unrom512FlashCommandsChangeThePrgRomInMemoryOnly) {
+    test::TempDir folder;
+    std::filesystem::copy_file(std::string(VEXALO_TEST_ROM_DIR) + "/unrom512_flash_test.nes",
+                               folder.path() / "unrom512_flash_test.nes");
+    {
+        MapperCartridge cart("unrom512_flash_test", folder.path().string());
+        ASSERT_TRUE(cart.started());
+        cart.RunFrames(10);
+        const Machine& m = cart.machine();
+        const Screens four{1, 2, 3, 4};
+        ExpectRecord(m,
+                     {
+                         {Prg16(0, 7), Chr8(0), kFourScreens, {}},
+                         {Prg16(0, 7), Chr8(0), kFourScreens, four},  // $8000 is the chip
+                         {Prg16(2, 7), Chr8(0), kFourScreens, four},  // $C000 the register
+                     },
+                     kScreenSnapshotSize);
+        // Erased sector, the next untouched; programmed, then only cleared bits; no unlock, no
+        // programming; maker and device (128 KB) at even and odd addresses in every window;
+        // out of ID mode with the register's page 1; the programmed byte.
+        const std::vector<uint8_t> flash{0xFF, 0xFF, 10,   0x5A, 0x0A, 0xFF,
+                                         0xBF, 0xB5, 0xBF, 0xB5, 2,    0x0A};
+        EXPECT_EQ(AppendedBytes(m, kScreenSnapshotSize, 12), flash);
+        EXPECT_EQ(m.cart.prgRom[0x14123], 0x0A);
+        EXPECT_FALSE(m.mapper.flashIdMode);
+        cart.engine().FreeRom();
+    }
+    EXPECT_EQ(folder.Read("unrom512_flash_test.sav"), std::vector<uint8_t>(kBackedMemorySize, 0));
+    MapperCartridge again("unrom512_flash_test", folder.path().string());
+    ASSERT_TRUE(again.started());
+    EXPECT_EQ(again.machine().cart.prgRom[0x14000], 10);
+    EXPECT_EQ(again.machine().cart.prgRom[0x14123], 10);
+}
 
 TEST(RomMapperTest, BnromSwitchesThirtyTwoKilobytesWithTheWholeValue) {
     MapperCartridge cart("bnrom_test");

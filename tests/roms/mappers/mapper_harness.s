@@ -45,6 +45,10 @@
 ;              where the cartridge writes a mark for each screen of name-table memory
 ;   after the snapshots, whatever bytes the cartridge appends itself with `put` (PRG_WINDOW
 ;   appends the bank of one window)
+;
+; A cartridge with banks of pattern RAM defines PATTERN_RAM_BANKS before the include and calls
+; `mark_pattern_bank` (A: a base) to write base + u at the first and last byte of each unit u of
+; the bank in use; the start-up fills the first bank with base 0.
 
 R_DONE      = $0600
 R_COUNT     = $0601
@@ -70,6 +74,9 @@ rp:         .res 2   ; where the next snapshot byte goes
 tmp:        .res 1
 unit:       .res 1
 frame:      .res 1   ; interrupt phase: frame being configured ($FF before the first)
+.ifdef PATTERN_RAM_BANKS
+base:       .res 1   ; mark_pattern_bank: added to each unit number
+.endif
 
 ; ---------------------------------------------------------------------------------------------
 ; PRG banks before the code bank, the code bank's identity byte, the banks after it.
@@ -352,6 +359,35 @@ mirror_bit:
     rts
 
 .if CHR_UNITS = 0
+.ifdef PATTERN_RAM_BANKS
+fill_pattern_ram:
+    lda #0
+; Writes base + u (A: base) at the first and last byte of each unit u of the pattern RAM bank.
+mark_pattern_bank:
+    sta base
+    lda #0
+    sta unit
+@unit:
+    lda #0
+    ldx #0
+    jsr set_unit_address
+    jsr @mark
+    lda #3
+    ldx #$FF
+    jsr set_unit_address
+    jsr @mark
+    inc unit
+    lda unit
+    cmp #8
+    bne @unit
+    rts
+@mark:
+    lda unit
+    clc
+    adc base
+    sta PPUDATA
+    rts
+.else
 ; Writes each unit's number at its first and last byte of pattern RAM.
 fill_pattern_ram:
     lda #0
@@ -372,6 +408,7 @@ fill_pattern_ram:
     cmp #8
     bne @unit
     rts
+.endif
 .endif
 
 ; Stores `value` at `address` (one write).
