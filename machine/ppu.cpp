@@ -50,6 +50,17 @@ void MarkNameTableByte(PpuState& ppu, unsigned address) {
     for (unsigned row = first; row < first + 4; ++row) ++rows[row];
 }
 
+// One screen behind the four tables: each of them gets the byte (kept out of the common path).
+[[gnu::noinline]] void WriteEveryNameTable(PpuState& ppu, unsigned address, uint8_t value) {
+    for (unsigned table = 0x2000; table < 0x3000; table += 0x400) {
+        const unsigned copy = table | (address & 0x3FF);
+        if (ppu.vram[copy] != value) {
+            ppu.vram[copy] = value;
+            MarkNameTableByte(ppu, copy);
+        }
+    }
+}
+
 }  // namespace
 
 void PpuWriteVideoMemory(Machine& m, uint16_t address, uint8_t value) {
@@ -64,14 +75,7 @@ void PpuWriteVideoMemory(Machine& m, uint16_t address, uint8_t value) {
     ppu.vram[address] = value;
     if ((address & 0x3000) == 0x2000) {
         if (m.cart.singleScreen) {
-            // One screen behind the four tables: each of them gets the byte.
-            for (unsigned table = 0x2000; table < 0x3000; table += 0x400) {
-                const unsigned copy = table | (address & 0x3FF);
-                if (ppu.vram[copy] != value) {
-                    ppu.vram[copy] = value;
-                    MarkNameTableByte(ppu, copy);
-                }
-            }
+            WriteEveryNameTable(ppu, address, value);
             return;
         }
         // The partner name table of the current arrangement gets the same byte. Only a partner
