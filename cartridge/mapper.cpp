@@ -5,11 +5,15 @@
 // MapperSetup from the one table of mappers.
 #include "cartridge/mapper.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "machine/machine.h"
+#include "machine/ppu.h"
 
 namespace vexalo {
 
@@ -355,6 +359,369 @@ void SetUpMmc4(Machine& m) {
     m.mapper.chrLatch1 = 0xFE;
 }
 
+// ---- Name-table arrangements of the mappers that change them at run time (28, 30, 71). The
+// console's name-table memory is two 1 KB screens, and the picture processor keeps all four
+// tables filled from them; so a change of arrangement lays the two screens out anew, and a
+// single-screen arrangement keeps the screen it does not show in the mapper record.
+
+constexpr int kScreenSize = 1024;
+
+// The name table (0-3) through which `arrangement` shows screen `screen` (0 or 1); -1 when the
+// screen is hidden.
+int TableShowing(ScreenArrangement arrangement, int screen) {
+    switch (arrangement) {
+        case ScreenArrangement::Horizontal: return 2 * screen;
+        case ScreenArrangement::SingleLow: return screen == 0 ? 0 : -1;
+        case ScreenArrangement::SingleHigh: return screen == 1 ? 0 : -1;
+        default: return screen;  // vertical; four screens are never rearranged
+    }
+}
+
+void SetArrangementFields(Machine& m, ScreenArrangement arrangement) {
+    m.mapper.screens = arrangement;
+    m.cart.singleScreen =
+        arrangement == ScreenArrangement::SingleLow || arrangement == ScreenArrangement::SingleHigh;
+    m.cart.verticalMirroring = arrangement == ScreenArrangement::Vertical;
+    // Four screens, or one: no partner table (the picture processor ignores the distance while
+    // a single screen stands behind the tables).
+    m.cart.mirrorDistance = arrangement == ScreenArrangement::Horizontal ? 1024
+                            : arrangement == ScreenArrangement::Vertical ? 2048
+                                                                         : 0;
+}
+
+ScreenArrangement HeaderArrangement(const Machine& m) {
+    return (m.cart.headerFlags & HeaderVertical) ? ScreenArrangement::Vertical
+                                                 : ScreenArrangement::Horizontal;
+}
+
+// At set-up: the name tables hold `arrangement` as they are; the hidden screen is empty.
+void StartScreens(Machine& m, ScreenArrangement arrangement) {
+    m.mapper.hiddenScreen.fill(0);
+    SetArrangementFields(m, arrangement);
+}
+
+void ArrangeScreens(Machine& m, ScreenArrangement next) {
+    MapperState& s = m.mapper;
+    if (next == s.screens) return;
+    std::array<std::array<uint8_t, kScreenSize>, 2> screen;
+    const uint8_t* tables = m.ppu.vram.data() + 0x2000;
+    for (int k = 0; k < 2; ++k) {
+        const int table = TableShowing(s.screens, k);
+        const uint8_t* from = table < 0 ? s.hiddenScreen.data() : tables + table * kScreenSize;
+        std::copy_n(from, kScreenSize, screen[k].begin());
+    }
+    SetArrangementFields(m, next);
+    for (int k = 0; k < 2; ++k) {
+        const int table = TableShowing(next, k);
+        if (table < 0) {
+            s.hiddenScreen = screen[k];
+            continue;
+        }
+        // Written as the data port writes, so the partner tables and the row cache follow.
+        for (int i = 0; i < kScreenSize; ++i)
+            PpuWriteVideoMemory(m, static_cast<uint16_t>(0x2000 + table * kScreenSize + i),
+                                screen[k][i]);
+    }
+}
+
+// ---- 32 KB of pattern RAM in four 8 KB banks (mappers 28 and 30). The bank in use is the
+// picture processor's own pattern RAM, where its writes land; a switch exchanges the bytes.
+
+void StartPatternRamBanks(Machine& m) {
+    m.mapper.patternRamBank = 0;
+    m.mapper.patternRamBanks.fill(0);
+}
+
+// The 8 KB CHR page: a CHR-ROM page when the image has CHR-ROM, else a pattern RAM bank.
+void SelectChr8K(Machine& m, int bank) {
+    MapperState& s = m.mapper;
+    if (m.cart.chrPageCount > 0) {
+        SwitchChr8K(m, bank);
+        return;
+    }
+    bank &= 3;
+    if (bank == s.patternRamBank) return;
+    uint8_t* banks = s.patternRamBanks.data();
+    PpuExchangePatternRam(m, banks + s.patternRamBank * kPatternRamSize,
+                          banks + bank * kPatternRamSize);
+    s.patternRamBank = static_cast<uint8_t>(bank);
+}
+
+// ---- Mapper 28 ("Action 53"): $5000-$5FFF selects one of four registers, $8000-$FFFF writes
+// it. The mode register picks the mirroring (single screen low or high, vertical, horizontal),
+// 32 KB or 16 KB switching with one half fixed, and how many of the outer bank's low bits the
+// inner bank replaces (a game of 32, 64, 128 or 256 KB).
+
+// The 16 KB page at $8000 (a14 = 0) or $C000 (a14 = 1).
+int Action53Page(const MapperState& s, int a14) {
+    const int outer = s.action53Outer << 1;
+    const int prgMode = (s.action53Mode >> 2) & 3;  // 0, 1: 32 KB; 2: $8000 fixed; 3: $C000 fixed
+    if (prgMode >= 2 && (prgMode & 1) == a14) return outer | a14;  // the outer bank's own half
+    int inner = s.action53Inner;
+    if (prgMode < 2) inner = (inner << 1) | a14;
+    const int mask = (2 << ((s.action53Mode >> 4) & 3)) - 1;  // 1, 3, 7 or 15 pages
+    return (outer & ~mask) | (inner & mask);
+}
+
+void ApplyAction53(Machine& m) {
+    constexpr ScreenArrangement kMirroring[4] = {
+        ScreenArrangement::SingleLow, ScreenArrangement::SingleHigh, ScreenArrangement::Vertical,
+        ScreenArrangement::Horizontal};
+    const MapperState& s = m.mapper;
+    SwitchPrg16K(m, 0x8000, Action53Page(s, 0));
+    SwitchPrg16K(m, 0xC000, Action53Page(s, 1));
+    ArrangeScreens(m, kMirroring[s.action53Mode & 3]);
+}
+
+bool WriteAction53Select(Machine& m, uint16_t address, uint8_t value) {
+    if (address < 0x5000 || address > 0x5FFF) return false;
+    m.mapper.action53Select = value & 0x81;
+    return true;
+}
+
+void WriteAction53(Machine& m, uint16_t, uint8_t value) {
+    MapperState& s = m.mapper;
+    // In the single-screen modes a CHR or inner bank write also picks the screen with bit 4, as
+    // on the one-screen boards whose games the cartridge holds.
+    if (s.action53Select < 0x80 && !(s.action53Mode & 2))
+        s.action53Mode = static_cast<uint8_t>((s.action53Mode & ~1) | ((value >> 4) & 1));
+    switch (s.action53Select) {
+        case 0x00:
+            s.action53Chr = value;
+            SelectChr8K(m, value & 3);
+            break;
+        case 0x01: s.action53Inner = value; break;
+        case 0x80: s.action53Mode = value; break;
+        default: s.action53Outer = value; break;  // $81
+    }
+    ApplyAction53(m);
+}
+
+// Power-on: 32 KB mode with the outer bank all ones, so the last 32 KB (the menu) is at $8000.
+void SetUpAction53(Machine& m) {
+    MapperState& s = m.mapper;
+    s.action53Select = 0;
+    s.action53Chr = 0;
+    s.action53Inner = 0;
+    s.action53Mode = 0;
+    s.action53Outer = 0xFF;
+    StartPatternRamBanks(m);
+    StartScreens(m, HeaderArrangement(m));
+    ApplyAction53(m);
+}
+
+// ---- Mapper 30 ("UNROM 512"): one register, bits 0-4 the 16 KB page at $8000 (the last page
+// stays at $C000), bits 5-6 the 8 KB pattern RAM bank, bit 7 the screen when the header asks
+// for a single screen (four-screen bit alone); with both the four-screen and vertical bits the
+// four name tables are separate. With the battery bit the board is the self-flashing one: the
+// register is at $C000-$FFFF, and $8000-$BFFF writes are commands to the flash chip. Its
+// programmed and erased bytes change the PRG-ROM in memory only: they are not written to any
+// file and are gone when the cartridge is freed.
+
+constexpr uint8_t kFlashMaker = 0xBF;  // the chip's software ID: maker, then device
+
+enum FlashStep : uint8_t {
+    kFlashReady,
+    kFlashUnlocking,  // $AA at $5555 seen
+    kFlashUnlocked,   // then $55 at $2AAA: the next write at $5555 is a command
+    kFlashProgram,    // the next write programs its byte
+    kFlashEraseUnlocking,
+    kFlashEraseUnlocked1,
+    kFlashEraseUnlocked2,  // the next write is the erase command
+};
+
+bool SelfFlashing(const Machine& m) {
+    return (m.cart.headerFlags & HeaderBattery) != 0;
+}
+
+bool Unrom512SingleScreen(const Machine& m) {
+    return (m.cart.headerFlags & (HeaderVertical | HeaderFourScreen)) == HeaderFourScreen;
+}
+
+// The CPU windows: the register's page and the last page, or the software ID in all four.
+void ShowUnrom512Windows(Machine& m) {
+    MapperState& s = m.mapper;
+    if (s.flashIdMode) {
+        const uintptr_t page = reinterpret_cast<uintptr_t>(s.flashIdPage.data());
+        for (int w = 4; w < 8; ++w) m.pages.cpu[w] = page - static_cast<uintptr_t>(w) * 0x2000;
+        return;
+    }
+    SwitchPrg16K(m, 0x8000, s.unrom512Bank & 0x1F);
+    SwitchPrg16K(m, 0xC000, m.cart.prgPageCount - 1);
+}
+
+void WriteUnrom512Bank(Machine& m, uint8_t value) {
+    m.mapper.unrom512Bank = value;
+    ShowUnrom512Windows(m);
+    SelectChr8K(m, (value >> 5) & 3);
+    if (Unrom512SingleScreen(m))
+        ArrangeScreens(
+            m, (value & 0x80) ? ScreenArrangement::SingleHigh : ScreenArrangement::SingleLow);
+}
+
+void SetFlashIdMode(Machine& m, bool on) {
+    MapperState& s = m.mapper;
+    if (on) {
+        // The device code names the chip size: 128, 256 or 512 KB.
+        const size_t size = m.cart.prgRom.size();
+        const uint8_t device = size <= 0x20000 ? 0xB5 : size <= 0x40000 ? 0xB6 : 0xB7;
+        for (size_t i = 0; i < s.flashIdPage.size(); ++i)
+            s.flashIdPage[i] = (i & 1) ? device : kFlashMaker;
+    }
+    s.flashIdMode = on;
+    ShowUnrom512Windows(m);
+}
+
+// A flash write at chip address `chip`: a byte programmed can only clear bits; an erase sets a
+// 4 KB sector, or the whole chip, to $FF. Offsets wrap inside the PRG-ROM.
+void ProgramFlash(Machine& m, uint32_t chip, uint8_t value) {
+    std::vector<uint8_t>& rom = m.cart.prgRom;
+    if (!rom.empty()) rom[chip % rom.size()] &= value;
+}
+
+void EraseFlash(Machine& m, uint32_t chip, size_t length) {
+    std::vector<uint8_t>& rom = m.cart.prgRom;
+    if (rom.empty()) return;
+    const size_t start = (chip & ~uint32_t(length - 1)) % rom.size();
+    std::fill_n(rom.begin() + static_cast<std::ptrdiff_t>(start),
+                std::min(length, rom.size() - start), uint8_t{0xFF});
+}
+
+void WriteFlash(Machine& m, uint16_t address, uint8_t value) {
+    MapperState& s = m.mapper;
+    const uint32_t chip = (uint32_t{s.unrom512Bank & 0x1Fu} << 14) | (address & 0x3FFFu);
+    const uint32_t command = chip & 0x7FFF;  // the chip decodes its command addresses on A0-A14
+    const uint8_t step = s.flashStep;
+    s.flashStep = kFlashReady;
+    switch (step) {
+        case kFlashReady:
+            if (command == 0x5555 && value == 0xAA) s.flashStep = kFlashUnlocking;
+            if (value == 0xF0) SetFlashIdMode(m, false);
+            break;
+        case kFlashUnlocking:
+            if (command == 0x2AAA && value == 0x55) s.flashStep = kFlashUnlocked;
+            break;
+        case kFlashUnlocked:
+            if (command != 0x5555) break;
+            if (value == 0xA0) s.flashStep = kFlashProgram;
+            if (value == 0x80) s.flashStep = kFlashEraseUnlocking;
+            if (value == 0x90) SetFlashIdMode(m, true);
+            if (value == 0xF0) SetFlashIdMode(m, false);
+            break;
+        case kFlashProgram: ProgramFlash(m, chip, value); break;
+        case kFlashEraseUnlocking:
+            if (command == 0x5555 && value == 0xAA) s.flashStep = kFlashEraseUnlocked1;
+            break;
+        case kFlashEraseUnlocked1:
+            if (command == 0x2AAA && value == 0x55) s.flashStep = kFlashEraseUnlocked2;
+            break;
+        case kFlashEraseUnlocked2:
+            if (value == 0x30) EraseFlash(m, chip, 0x1000);
+            if (value == 0x10 && command == 0x5555) EraseFlash(m, 0, m.cart.prgRom.size());
+            break;
+        default: break;
+    }
+}
+
+void WriteUnrom512(Machine& m, uint16_t address, uint8_t value) {
+    if (address < 0xC000 && SelfFlashing(m)) {
+        WriteFlash(m, address, value);
+    } else {
+        WriteUnrom512Bank(m, value);
+    }
+}
+
+void SetUpUnrom512(Machine& m) {
+    MapperState& s = m.mapper;
+    s.flashStep = kFlashReady;
+    s.flashIdMode = false;
+    StartPatternRamBanks(m);
+    const int screens = m.cart.headerFlags & (HeaderVertical | HeaderFourScreen);
+    StartScreens(m, screens == (HeaderVertical | HeaderFourScreen) ? ScreenArrangement::Four
+                    : Unrom512SingleScreen(m)                      ? ScreenArrangement::SingleLow
+                                                                   : HeaderArrangement(m));
+    WriteUnrom512Bank(m, 0);
+}
+
+// ---- Mapper 34 ("BNROM", or "NINA-001"). The two boards share the number and are told apart
+// by their CHR: BNROM has pattern RAM (or at most one 8 KB page), NINA-001 more than 8 KB of
+// CHR-ROM. BNROM: any write at $8000-$FFFF selects the 32 KB page with its whole value.
+// NINA-001: $7FFD selects the 32 KB page (bit 0), $7FFE and $7FFF the 4 KB CHR pages at $0000
+// and $1000 (bits 0-3); the cartridge RAM at those addresses keeps the bytes as well.
+
+void SetUpMapper34(Machine& m) {
+    m.mapper.nina001 = m.cart.chrPageCount > 1;
+    if (m.mapper.nina001) m.cart.mapperName = "NINA-001";
+    SwitchPrg32K(m, 0);
+}
+
+void WriteBnrom(Machine& m, uint16_t, uint8_t value) {
+    if (!m.mapper.nina001) SwitchPrg32K(m, value);
+}
+
+bool WriteNina001(Machine& m, uint16_t address, uint8_t value) {
+    if (!m.mapper.nina001) return false;
+    switch (address) {
+        case 0x7FFD: SwitchPrg32K(m, value & 1); return true;
+        case 0x7FFE: SwitchChr4K(m, 0x0000, value & 0x0F); return true;
+        case 0x7FFF: SwitchChr4K(m, 0x1000, value & 0x0F); return true;
+        default: return false;
+    }
+}
+
+// ---- Mapper 66 ("GxROM"): bits 4-5 select the 32 KB page, bits 0-1 the 8 KB CHR page.
+
+void WriteGxrom(Machine& m, uint16_t, uint8_t value) {
+    SwitchPrg32K(m, (value >> 4) & 3);
+    SwitchChr8K(m, value & 3);
+}
+
+// ---- Mapper 71 ("Camerica"): $C000-$FFFF selects the 16 KB page at $8000 (bits 0-3; the last
+// page stays at $C000). The board with mirroring control takes bit 4 of a $9000-$9FFF write as
+// the single screen shown; other boards ignore $8000-$BFFF, and their games do not write there.
+
+void WriteCamerica(Machine& m, uint16_t address, uint8_t value) {
+    if (address >= 0xC000) {
+        SwitchPrg16K(m, 0x8000, value & 0x0F);
+    } else if ((address & 0xF000) == 0x9000) {
+        ArrangeScreens(
+            m, (value & 0x10) ? ScreenArrangement::SingleHigh : ScreenArrangement::SingleLow);
+    }
+}
+
+void SetUpCamerica(Machine& m) {
+    StartScreens(m, HeaderArrangement(m));
+}
+
+// ---- Mapper 206 ("Namco 108"): at $8000-$9FFF even addresses select a register and odd ones
+// write it: registers 0 and 1 the 2 KB CHR pages at $0000 and $0800, 2-5 the 1 KB CHR pages at
+// $1000-$1C00 (six bits), 6 and 7 the 8 KB PRG pages at $8000 and $A000 (four bits); the last
+// 16 KB stays at $C000. No mirroring control. Power-on is the default layout: PRG pages 0 and 1,
+// CHR units 0-7.
+
+void WriteNamco108(Machine& m, uint16_t address, uint8_t value) {
+    if (address >= 0xA000) return;
+    MapperState& s = m.mapper;
+    if (!(address & 1)) {
+        s.namcoSelect = value & 7;
+        return;
+    }
+    const int r = s.namcoSelect;
+    if (r < 2) {
+        const uint16_t window = static_cast<uint16_t>(r * 0x800);
+        SwitchChr1K(m, window, value & 0x3E);
+        SwitchChr1K(m, static_cast<uint16_t>(window + 0x400), (value & 0x3E) | 1);
+    } else if (r < 6) {
+        SwitchChr1K(m, static_cast<uint16_t>(0x1000 + (r - 2) * 0x400), value & 0x3F);
+    } else {
+        SwitchPrg8K(m, r == 6 ? 0x8000 : 0xA000, value & 0x0F);
+    }
+}
+
+void SetUpNamco108(Machine& m) {
+    m.mapper.namcoSelect = 0;
+}
+
 // Every supported mapper, in one place: adding a mapper is adding its line here.
 struct MapperEntry {
     int number;
@@ -362,6 +729,8 @@ struct MapperEntry {
     void (*setUp)(Machine&);  // after the default bank layout; null when that is all
     MapperWriteHandler write;
     MapperScanlineHook scanline;  // null for mappers without a scanline counter
+    // Null for mappers without registers below $8000.
+    MapperLowWriteHandler lowWrite = nullptr;
 };
 
 constexpr MapperEntry kMappers[] = {
@@ -377,6 +746,12 @@ constexpr MapperEntry kMappers[] = {
     {11, "Color Dreams Mapper", SetUpFirst32K, WriteMapper11, nullptr},
     {15, "100-in-1", SetUpFirst32K, WriteMapper15, nullptr},
     {16, "Bandai", nullptr, WriteBandai, ScanlineBandai},
+    {28, "Action 53", SetUpAction53, WriteAction53, nullptr, WriteAction53Select},
+    {30, "UNROM 512", SetUpUnrom512, WriteUnrom512, nullptr},
+    {34, "BNROM", SetUpMapper34, WriteBnrom, nullptr, WriteNina001},
+    {66, "GxROM", SetUpFirst32K, WriteGxrom, nullptr},
+    {71, "Camerica", SetUpCamerica, WriteCamerica, nullptr},
+    {206, "Namco 108", SetUpNamco108, WriteNamco108, nullptr},
 };
 
 const MapperEntry* FindMapper(int number) {
@@ -445,11 +820,19 @@ bool MapperSetup(Machine& m, int number) {
     }
 
     m.cart.mapperName = entry->name;
+    m.cart.singleScreen = false;  // only the set-up of a mapper that shows one screen sets it
     DefaultBankLayout(m);
     if (entry->setUp) entry->setUp(m);
     s.write = entry->write;
     s.scanline = entry->scanline;
+    s.lowWrite = entry->lowWrite;
     return true;
+}
+
+std::vector<int> SupportedMappers() {
+    std::vector<int> numbers;
+    for (const MapperEntry& entry : kMappers) numbers.push_back(entry.number);
+    return numbers;
 }
 
 InterruptRequest MapperScanline(Machine& m, InterruptRequest signal) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/cpu_state.h"
 
@@ -24,6 +25,9 @@ void DefaultBankLayout(Machine& m);
 
 // Selects the mapper by its iNES number; false (with its log line) when it is not supported.
 bool MapperSetup(Machine& m, int number);
+
+// The iNES numbers of every supported mapper, in ascending order.
+std::vector<int> SupportedMappers();
 
 // Lines 8-231: may turn None into Irq for the counting mappers.
 InterruptRequest MapperScanline(Machine& m, InterruptRequest signal);

@@ -28,7 +28,7 @@ void IoWrite(Machine& m, uint16_t address, uint8_t value) {
         return;
     }
     if (address < 0x4000 || address > 0x4017) {
-        m.log.AppendIgnoredWrite(address);
+        if (!MapperLowWrite(m, address, value)) m.log.AppendIgnoredWrite(address);
         return;
     }
     const int reg = address - 0x4000;

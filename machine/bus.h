@@ -19,10 +19,17 @@ InterruptRequest EndOfScanline(Machine& m);
 // the sprite-0 test. Returns the interrupt to enter before the next instruction.
 InterruptRequest FinishMessagePointLine(Machine& m);
 
-// A write to the mapper's registers, which all lie at $8000-$FFFF: a write below (from the
-// debugger or a script) reaches no mapper.
+// A write to the mapper's registers at $8000-$FFFF: a write below (from the debugger or a
+// script) reaches no mapper here.
 inline void MapperWrite(Machine& m, uint16_t address, uint8_t value) {
     if (address >= 0x8000 && m.mapper.write) m.mapper.write(m, address, value);
+}
+
+// A CPU write to $4020-$7FFF offered to the few mappers with registers there; true when it was
+// one of them.
+inline bool MapperLowWrite(Machine& m, uint16_t address, uint8_t value) {
+    return m.mapper.lowWrite && address >= 0x4020 && address < 0x8000 &&
+           m.mapper.lowWrite(m, address, value);
 }
 
 // Byte at $6000-$FFFF through the CPU page table.
@@ -79,6 +86,7 @@ struct MachineBus {
             MapperWrite(m, address, value);
         } else if (address >= 0x6000) {
             m.cart.backedMemory[address & 0x1FFF] = value;
+            MapperLowWrite(m, address, value);  // registers sharing the RAM's addresses
         } else {
             IoWrite(m, address, value);
         }

@@ -1,7 +1,11 @@
 // The picture processor's registers as the CPU sees them at $2000-$2007: no read buffer, no
 // write toggle on $2006, palette colour 0 spread only by writes to $3F10, and name-table
-// mirroring kept by storing every name-table byte twice.
+// mirroring kept by storing every name-table byte twice (in all four tables while one screen
+// stands behind them).
 #include "machine/ppu.h"
+
+#include <cstddef>
+#include <cstring>
 
 #include "machine/machine.h"
 
@@ -10,6 +14,7 @@ namespace vexalo {
 namespace {
 
 constexpr uint16_t kAddressMask = 0x3FFF;  // video memory is 16 KB
+constexpr size_t kPatternRamSize = 0x2000;
 constexpr uint16_t kPaletteStart = 0x3F00;
 constexpr uint16_t kPaletteEnd = 0x3F20;  // one past the 32 palette entries
 constexpr uint16_t kSpritePaletteZero = 0x3F10;
@@ -45,6 +50,17 @@ void MarkNameTableByte(PpuState& ppu, unsigned address) {
     for (unsigned row = first; row < first + 4; ++row) ++rows[row];
 }
 
+// One screen behind the four tables: each of them gets the byte (kept out of the common path).
+[[gnu::noinline]] void WriteEveryNameTable(PpuState& ppu, unsigned address, uint8_t value) {
+    for (unsigned table = 0x2000; table < 0x3000; table += 0x400) {
+        const unsigned copy = table | (address & 0x3FF);
+        if (ppu.vram[copy] != value) {
+            ppu.vram[copy] = value;
+            MarkNameTableByte(ppu, copy);
+        }
+    }
+}
+
 }  // namespace
 
 void PpuWriteVideoMemory(Machine& m, uint16_t address, uint8_t value) {
@@ -58,6 +74,10 @@ void PpuWriteVideoMemory(Machine& m, uint16_t address, uint8_t value) {
     }
     ppu.vram[address] = value;
     if ((address & 0x3000) == 0x2000) {
+        if (m.cart.singleScreen) {
+            WriteEveryNameTable(ppu, address, value);
+            return;
+        }
         // The partner name table of the current arrangement gets the same byte. Only a partner
         // that is itself a name-table address is written, so an odd mirror distance can neither
         // leave video memory nor overwrite patterns or the palette.
@@ -74,6 +94,13 @@ void PpuWriteVideoMemory(Machine& m, uint16_t address, uint8_t value) {
         }
         ppu.paletteDirty = true;
     }
+}
+
+void PpuExchangePatternRam(Machine& m, uint8_t* out, const uint8_t* in) {
+    uint8_t* patterns = m.ppu.vram.data();
+    std::memcpy(out, patterns, kPatternRamSize);
+    std::memcpy(patterns, in, kPatternRamSize);
+    ++m.ppu.backgroundGeneration;
 }
 
 void PpuClearVideoMemory(Machine& m) {

@@ -4,17 +4,12 @@
 #include <cstdint>
 #include <initializer_list>
 #include <iterator>
+#include <vector>
 
 #include "cartridge/engine.h"
 #include "cartridge/mapper.h"
 #include "machine/bus.h"
 #include "machine/renderer.h"
-
-namespace {
-
-constexpr int kMappers[] = {0, 1, 2, 3, 4, 7, 8, 9, 10, 11, 15, 16};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4) return 0;
@@ -28,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cart.prgPageCount = kPrgPages[data[1] % std::size(kPrgPages)];
     cart.chrPageCount = kChrPages[data[2] % std::size(kChrPages)];
     cart.headerFlags = data[2] & 0x0F;
-    cart.mapperNumber = kMappers[data[0] % std::size(kMappers)];
+    static const std::vector<int> mappers = vexalo::SupportedMappers();  // the whole table
+    cart.mapperNumber = mappers[data[0] % mappers.size()];
     cart.mirrorDistance = 1024 << (cart.headerFlags & 1);
     cart.prgRom.assign(size_t(cart.prgPageCount) * 16384, 0);
     cart.chrRom.assign(size_t(cart.chrPageCount) * 8192, 0);

@@ -114,6 +114,33 @@ class RomPropertyDialogTest : public QObject {
         QVERIFY(Ticked(TfrmROMProperty(engine->machine()), "cbVertMirror"));
     }
 
+    void mappersBeyondSixteen_data() {
+        QTest::addColumn<int>("mapper");
+        QTest::addColumn<int>("chrPages");
+        QTest::addColumn<QString>("mapping");
+        // As for Bandai, the number shown is the low four bits of the mapper number.
+        QTest::newRow("28") << 28 << 0 << "#12, Action 53";
+        QTest::newRow("30") << 30 << 0 << "#14, UNROM 512";
+        QTest::newRow("34 with pattern RAM") << 34 << 0 << "#2, BNROM";
+        QTest::newRow("34 with 64 KB of CHR-ROM") << 34 << 8 << "#2, NINA-001";
+        QTest::newRow("66") << 66 << 4 << "#2, GxROM";
+        QTest::newRow("71") << 71 << 0 << "#7, Camerica";
+        QTest::newRow("206") << 206 << 8 << "#14, Namco 108";
+    }
+    void mappersBeyondSixteen() {
+        QFETCH(int, mapper);
+        QFETCH(int, chrPages);
+        QFETCH(QString, mapping);
+        const auto engine = Start(BuildImage({.prgPages = 2,
+                                              .chrPages = chrPages,
+                                              .flags6 = uint8_t((mapper & 15) << 4 | 0x01),
+                                              .flags7 = uint8_t(mapper & 0xF0)}));
+        TfrmROMProperty dialog(engine->machine());
+        QCOMPARE(Text(dialog, "edMapping"), mapping);
+        // A single screen at power-on (Action 53) is not the header's vertical arrangement.
+        QCOMPARE(Ticked(dialog, "cbVertMirror"), mapper != 28);
+    }
+
     void expansionText_data() {
         QTest::addColumn<QByteArray>("bytes");  // header bytes 7-15
         QTest::addColumn<QString>("shown");

@@ -2,7 +2,9 @@
 // through the bytes the CPU and the picture processor see in their windows.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,6 +13,7 @@
 #include "cartridge/mapper.h"
 #include "machine/bus.h"
 #include "machine/machine.h"
+#include "machine/ppu.h"
 
 namespace vexalo {
 namespace {
@@ -182,7 +185,7 @@ TEST(MapperSetupTest, UnsupportedNumbersAreLoggedAndChangeNothing) {
     Write(*m, 0x8000, 2);
     const PageTables before = m->pages;
     const MapperWriteHandler handler = m->mapper.write;
-    for (int number : {5, 6, 12, 13, 14, 17, 255}) {
+    for (int number : {5, 6, 12, 13, 14, 17, 27, 29, 31, 33, 35, 65, 67, 70, 72, 205, 207, 255}) {
         m->mapper.bandaiIrqCounter = 9;
         m->mapper.bandaiIrqEnabled = true;
         EXPECT_FALSE(MapperSetup(*m, number));
@@ -199,7 +202,7 @@ TEST(MapperSetupTest, UnsupportedNumbersAreLoggedAndChangeNothing) {
 // The registers of every mapper lie at $8000-$FFFF. A write below (the debugger or a script
 // writing memory) must reach no register and nothing beside the mapper record.
 TEST(MapperWriteTest, WritesBelow8000ReachNoMapper) {
-    for (int number : {0, 1, 2, 3, 4, 7, 8, 9, 10, 11, 15, 16}) {
+    for (int number : SupportedMappers()) {
         SCOPED_TRACE(number);
         auto m = StartMapper(number, 8, 4);
         const PageTables before = m->pages;
@@ -238,6 +241,9 @@ TEST(MapperSetupTest, SupportedNumbersGetTheirNamesAndAHandler) {
         {8, "FFE F3xxxx"},     {9, "Nintendo MMC2"},
         {10, "Nintendo MMC4"}, {11, "Color Dreams Mapper"},
         {15, "100-in-1"},      {16, "Bandai"},
+        {28, "Action 53"},     {30, "UNROM 512"},
+        {34, "BNROM"},         {66, "GxROM"},
+        {71, "Camerica"},      {206, "Namco 108"},
     };
     for (const auto& [number, name] : mappers) {
         auto m = MakeMachine(2, 1);
@@ -687,6 +693,208 @@ TEST(BandaiTest, CounterRaisesIrqAtTheFifthCall) {
     Write(*m, 0x800A, 1);
     EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::None);
     EXPECT_EQ(MapperScanline(*m, InterruptRequest::None), InterruptRequest::Irq);
+}
+
+// ---- Mappers beyond the first sixteen numbers
+
+// The byte at `address` of video memory as the picture processor holds it.
+uint8_t VideoByte(const Machine& m, uint16_t address) {
+    return m.ppu.vram[address];
+}
+
+void WriteVideo(Machine& m, uint16_t address, uint8_t value) {
+    PpuWriteRegister(m, 0x2006, uint8_t(address >> 8));
+    PpuWriteRegister(m, 0x2006, uint8_t(address));
+    PpuWriteRegister(m, 0x2007, value);
+}
+
+// Register select, then the value, as an Action 53 program writes them.
+void Action53(Machine& m, uint8_t select, uint8_t value) {
+    Write(m, 0x5000, select);
+    Write(m, 0x8000, value);
+}
+
+TEST(NewMapperTest, EveryValueAtEveryRegisterStaysInsideTheStores) {
+    for (int number : SupportedMappers()) {
+        for (int prgPages : {1, 3}) {
+            for (int flags : {0, 2, 8, 9}) {  // battery, single screen, four screens
+                SCOPED_TRACE(std::to_string(number) + " " + std::to_string(prgPages) + " " +
+                             std::to_string(flags));
+                auto m = StartMapper(number, prgPages, 0, flags);
+                for (uint16_t address : {0x5000, 0x7FFD, 0x7FFE, 0x7FFF, 0x8000, 0x8001, 0x9555,
+                                         0xAAAA, 0xC000, 0xFFFF}) {
+                    for (uint8_t value : {0xFF, 0x80, 0x7F, 0xAA, 0x55}) {
+                        Write(*m, address, value);
+                        for (uint16_t w : {0x8000, 0xA000, 0xC000, 0xE000})
+                            ASSERT_GE(PrgPage(*m, w), 0) << address;
+                        for (uint16_t w = 0; w < 0x2000; w += 0x400) ASSERT_GE(ChrUnit(*m, w), 0);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(Action53Test, SelectDecodesBitsSevenAndZero) {
+    auto m = StartMapper(28, 32, 0);
+    ExpectPrg(*m, 60, 61, 62, 63);  // power-on: the last 32 KB
+    EXPECT_TRUE(m->cart.singleScreen);
+    Write(*m, 0x5FFF, 0xFF);
+    EXPECT_EQ(m->mapper.action53Select, 0x81);
+    Write(*m, 0x5123, 0x7E);
+    EXPECT_EQ(m->mapper.action53Select, 0x00);
+    Write(*m, 0x4FFF, 0x81);  // not the select: ignored and logged
+    EXPECT_EQ(m->mapper.action53Select, 0x00);
+    EXPECT_EQ(m->log.Lines().back(), "Ignore write at address $4FFF");
+    Write(*m, 0x6000, 0x81);  // cartridge RAM
+    EXPECT_EQ(m->mapper.action53Select, 0x00);
+}
+
+TEST(Action53Test, LayoutsAndGameSizes) {
+    auto m = StartMapper(28, 32, 0);  // 512 KB: 16 KB pages 0-31
+    Action53(*m, 0x81, 5);            // outer bank 5: pages 10 and 11
+    Action53(*m, 0x01, 3);
+    Action53(*m, 0x80, 0x08);  // $8000 fixed in a 32 KB game: inner bit 0 at $C000
+    ExpectPrg(*m, 20, 21, 22, 23);
+    Action53(*m, 0x80, 0x0C);  // $C000 fixed
+    ExpectPrg(*m, 22, 23, 22, 23);
+    Action53(*m, 0x80, 0x1C);  // a 64 KB game: inner bits 0-1 replace outer page bits 0-1
+    ExpectPrg(*m, 22, 23, 22, 23);
+    Action53(*m, 0x01, 1);
+    ExpectPrg(*m, 18, 19, 22, 23);
+    Action53(*m, 0x80, 0x14);  // 32 KB layout of a 64 KB game: inner bit 0 picks the half
+    ExpectPrg(*m, 20, 21, 22, 23);
+    Action53(*m, 0x01, 2);
+    ExpectPrg(*m, 16, 17, 18, 19);
+    Action53(*m, 0x81, 0xFF);  // a 32 KB game at outer $FF: wraps to the last 32 KB
+    Action53(*m, 0x80, 0x00);
+    ExpectPrg(*m, 60, 61, 62, 63);
+}
+
+TEST(Action53Test, MirroringModesKeepBothScreens) {
+    auto m = StartMapper(28, 32, 0);  // the low screen at power-on
+    WriteVideo(*m, 0x2C05, 0xA1);
+    Action53(*m, 0x80, 0x01);  // the high screen
+    EXPECT_EQ(VideoByte(*m, 0x2005), 0);
+    WriteVideo(*m, 0x2405, 0xB2);
+    Action53(*m, 0x80, 0x03);  // horizontal: low screen at $2000 and $2400, high at $2800
+    EXPECT_EQ(VideoByte(*m, 0x2005), 0xA1);
+    EXPECT_EQ(VideoByte(*m, 0x2405), 0xA1);
+    EXPECT_EQ(VideoByte(*m, 0x2805), 0xB2);
+    EXPECT_EQ(VideoByte(*m, 0x2C05), 0xB2);
+    EXPECT_FALSE(m->cart.singleScreen);
+    EXPECT_EQ(m->cart.mirrorDistance, 1024);
+    WriteVideo(*m, 0x2006, 0xC3);  // the low screen, and its partner table
+    Action53(*m, 0x80, 0x02);      // vertical: low at $2000 and $2800, high at $2400
+    EXPECT_EQ(VideoByte(*m, 0x2806), 0xC3);
+    EXPECT_EQ(VideoByte(*m, 0x2405), 0xB2);
+    EXPECT_EQ(VideoByte(*m, 0x2406), 0);
+    EXPECT_TRUE(m->cart.verticalMirroring);
+
+    Action53(*m, 0x80, 0x00);  // the low screen; bit 4 of inner bank and CHR writes picks
+    Action53(*m, 0x01, 0x10);
+    EXPECT_EQ(VideoByte(*m, 0x2005), 0xB2);
+    Action53(*m, 0x00, 0x00);
+    EXPECT_EQ(VideoByte(*m, 0x2C06), 0xC3);
+    Action53(*m, 0x81, 0x10);  // not the outer bank
+    EXPECT_EQ(VideoByte(*m, 0x2C06), 0xC3);
+}
+
+TEST(Unrom512Test, PatternRamBanksKeepTheirBytes) {
+    auto m = StartMapper(30, 32, 0);
+    WriteVideo(*m, 0x0123, 0x11);
+    const uint32_t generation = m->ppu.backgroundGeneration;
+    Write(*m, 0x8000, 0x40);  // bank 2
+    EXPECT_NE(m->ppu.backgroundGeneration, generation);
+    EXPECT_EQ(PatternByte(*m, 0x0123), 0);
+    WriteVideo(*m, 0x0123, 0x22);
+    Write(*m, 0x8000, 0x00);
+    EXPECT_EQ(PatternByte(*m, 0x0123), 0x11);
+    Write(*m, 0x8000, 0x40);
+    EXPECT_EQ(PatternByte(*m, 0x0123), 0x22);
+
+    auto rom = StartMapper(30, 2, 4);  // with CHR-ROM bits 5-6 select its 8 KB pages
+    Write(*rom, 0x8000, 0x60);
+    ExpectChr4K(*rom, 0x0000, 24);
+}
+
+TEST(Unrom512Test, HeaderBitsChooseTheArrangement) {
+    EXPECT_EQ(StartMapper(30, 2, 0, 0)->cart.mirrorDistance, 1024);
+    EXPECT_EQ(StartMapper(30, 2, 0, HeaderVertical)->cart.mirrorDistance, 2048);
+    auto one = StartMapper(30, 2, 0, HeaderFourScreen);
+    EXPECT_TRUE(one->cart.singleScreen);
+    auto four = StartMapper(30, 2, 0, HeaderFourScreen | HeaderVertical);
+    EXPECT_FALSE(four->cart.singleScreen);
+    WriteVideo(*four, 0x2010, 7);
+    for (uint16_t other : {0x2410, 0x2810, 0x2C10}) EXPECT_EQ(VideoByte(*four, other), 0);
+    Write(*four, 0x8000, 0x80);  // bit 7 picks no screen here
+    EXPECT_EQ(VideoByte(*four, 0x2010), 7);
+}
+
+// Chip commands as a program writes them: the page register ($C000) gives chip address bits
+// 14-18, the write at $8000-$BFFF bits 0-13.
+void FlashWrite(Machine& m, uint32_t chip, uint8_t value) {
+    Write(m, 0xC000, uint8_t(chip >> 14));
+    Write(m, uint16_t(0x8000 | (chip & 0x3FFF)), value);
+}
+
+void FlashCommand(Machine& m, uint8_t command) {
+    FlashWrite(m, 0x5555, 0xAA);
+    FlashWrite(m, 0x2AAA, 0x55);
+    FlashWrite(m, 0x5555, command);
+}
+
+TEST(Unrom512Test, FlashChipCommands) {
+    auto m = StartMapper(30, 32, 0, HeaderBattery);  // 512 KB
+    FlashCommand(*m, 0x90);
+    EXPECT_EQ(CartridgeByte(*m, 0xA000), 0xBF);
+    EXPECT_EQ(CartridgeByte(*m, 0xC001), 0xB7);
+    FlashCommand(*m, 0xF0);
+    ExpectPrg(*m, 2, 3, 62, 63);  // the register's page 1 from the last command
+
+    // A wrong write in the unlock cycles cancels the command.
+    FlashWrite(*m, 0x5555, 0xAA);
+    FlashWrite(*m, 0x2AAB, 0x55);
+    FlashWrite(*m, 0x5555, 0xA0);
+    FlashWrite(*m, 0x0000, 0x00);
+    EXPECT_EQ(m->cart.prgRom[0], 0);
+    FlashWrite(*m, 0x0000, 0x00);
+    EXPECT_EQ(m->cart.prgRom[0], 0);
+
+    FlashCommand(*m, 0x80);
+    FlashCommand(*m, 0x10);  // the whole chip
+    EXPECT_EQ(std::count(m->cart.prgRom.begin(), m->cart.prgRom.end(), 0xFF),
+              std::ptrdiff_t(m->cart.prgRom.size()));
+    FlashCommand(*m, 0xA0);
+    FlashWrite(*m, 0x7FFFF, 0x3C);  // the last byte of the chip
+    EXPECT_EQ(m->cart.prgRom.back(), 0x3C);
+
+    auto plain = StartMapper(30, 32, 0);  // without the battery bit $8000 is the register
+    Write(*plain, 0x9555, 3);
+    ExpectPrg(*plain, 6, 7, 62, 63);
+}
+
+TEST(Mapper34Test, ChrRomOfMoreThanEightKilobytesMeansNina001) {
+    auto bnrom = StartMapper(34, 4, 1);
+    EXPECT_FALSE(bnrom->mapper.nina001);
+    EXPECT_EQ(bnrom->cart.mapperName, "BNROM");
+    Write(*bnrom, 0x8000, 1);
+    ExpectPrg(*bnrom, 4, 5, 6, 7);
+    Write(*bnrom, 0x7FFD, 0);  // cartridge RAM only
+    ExpectPrg(*bnrom, 4, 5, 6, 7);
+
+    auto nina = StartMapper(34, 4, 8);
+    EXPECT_TRUE(nina->mapper.nina001);
+    EXPECT_EQ(nina->cart.mapperName, "NINA-001");
+    Write(*nina, 0x8000, 1);  // no register
+    ExpectPrg(*nina, 0, 1, 2, 3);
+    Write(*nina, 0x7FFD, 1);
+    ExpectPrg(*nina, 4, 5, 6, 7);
+    Write(*nina, 0x7FFF, 9);
+    ExpectChr4K(*nina, 0x1000, 36);
+    EXPECT_EQ(nina->cart.backedMemory[0x1FFF], 9);
+    MapperWrite(*nina, 0x7FFE, 5);  // the debugger's writes below $8000 reach no register
+    ExpectChr4K(*nina, 0x0000, 0);
 }
 
 }  // namespace

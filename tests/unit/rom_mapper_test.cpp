@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <ostream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "cartridge/engine.h"
 #include "machine/bus.h"
 #include "machine/machine.h"
+#include "tests/unit/image_builder.h"
 
 namespace vexalo {
 namespace {
@@ -30,17 +32,21 @@ constexpr uint16_t kFramesDone = 0x0602;
 constexpr uint16_t kIrqHistory = 0x0608;
 constexpr uint16_t kSnapshots = 0x0610;
 constexpr int kSnapshotSize = 13;
+constexpr int kScreenSnapshotSize = 17;  // with the screen marks
 constexpr uint8_t kDoneMark = 0xA5;
 
 // Where a write to name-table address $2010 is mirrored, as the cartridges record it.
-constexpr uint8_t kHorizontal = 1;  // $2410: distance 1024
-constexpr uint8_t kVertical = 2;    // $2810: distance 2048
-constexpr uint8_t kWide = 4;        // $2C10: distance 3072
+constexpr uint8_t kHorizontal = 1;   // $2410: distance 1024
+constexpr uint8_t kVertical = 2;     // $2810: distance 2048
+constexpr uint8_t kWide = 4;         // $2C10: distance 3072
+constexpr uint8_t kOneScreen = 7;    // all three: one screen behind the four tables
+constexpr uint8_t kFourScreens = 0;  // none: four separate tables
 
 struct Snapshot {
     std::array<uint8_t, 4> prg{};  // 8 KB bank at $8000, $A000, $C000, $E000
     std::array<uint8_t, 8> chr{};  // 1 KB unit at $0000, $0400 ... $1C00
     uint8_t mirror = 0;
+    std::array<uint8_t, 4> screens{};  // the marks at $2020, $2420, $2820, $2C20, when recorded
     bool operator==(const Snapshot&) const = default;
 };
 
@@ -49,7 +55,9 @@ void PrintTo(const Snapshot& s, std::ostream* os) {
     for (int b : s.prg) *os << ' ' << b;
     *os << " } chr {";
     for (int u : s.chr) *os << ' ' << u;
-    *os << " } mirror " << int(s.mirror);
+    *os << " } mirror " << int(s.mirror) << " screens {";
+    for (int k : s.screens) *os << ' ' << k;
+    *os << " }";
 }
 
 using Prg = std::array<uint8_t, 4>;
@@ -78,6 +86,8 @@ int DistanceOf(uint8_t mirror) {
         case kHorizontal: return 1024;
         case kVertical: return 2048;
         case kWide: return 3072;
+        case kOneScreen:
+        case kFourScreens: return 0;
         default: return -1;
     }
 }
@@ -86,18 +96,29 @@ uint8_t Ram(const Machine& m, uint16_t address) {
     return m.internalRam[address & 0x07FF];
 }
 
-std::vector<Snapshot> RecordedSnapshots(const Machine& m) {
+std::vector<Snapshot> RecordedSnapshots(const Machine& m, int size) {
     std::vector<Snapshot> out;
     const int count = Ram(m, kSnapshotCount);
     for (int i = 0; i < count; ++i) {
-        const uint16_t at = uint16_t(kSnapshots + i * kSnapshotSize);
-        if (at + kSnapshotSize > 0x0800) break;
+        const uint16_t at = uint16_t(kSnapshots + i * size);
+        if (at + size > 0x0800) break;
         Snapshot s;
         for (int w = 0; w < 4; ++w) s.prg[w] = Ram(m, uint16_t(at + w));
         for (int w = 0; w < 8; ++w) s.chr[w] = Ram(m, uint16_t(at + 4 + w));
         s.mirror = Ram(m, uint16_t(at + 12));
+        if (size == kScreenSnapshotSize)
+            for (int k = 0; k < 4; ++k) s.screens[k] = Ram(m, uint16_t(at + 13 + k));
         out.push_back(s);
     }
+    return out;
+}
+
+// The `count` bytes the cartridge appended after its snapshots of `size` bytes.
+std::vector<uint8_t> AppendedBytes(const Machine& m, int size, int count) {
+    std::vector<uint8_t> out;
+    const int start = kSnapshots + Ram(m, kSnapshotCount) * size;
+    for (int i = 0; i < count && start + i < 0x0800; ++i)
+        out.push_back(Ram(m, uint16_t(start + i)));
     return out;
 }
 
@@ -121,14 +142,18 @@ class CapturingHost : public EngineHost {
 // One cartridge started in its own engine, drawing every frame.
 class MapperCartridge {
    public:
-    explicit MapperCartridge(const std::string& name) : engine_(&host_) {
+    // The cartridge `name` of the test cartridge folder, or of `folder` (where it is copied).
+    explicit MapperCartridge(const std::string& name,
+                             const std::string& folder = VEXALO_TEST_ROM_DIR)
+        : engine_(&host_) {
         host_.machine = &engine_.machine();
-        started_ = engine_.StartEngine(std::string(VEXALO_TEST_ROM_DIR) + "/" + name + ".nes");
+        started_ = engine_.StartEngine(folder + "/" + name + ".nes");
         engine_.machine().settings.FrameRate = 1;
     }
 
     bool started() const { return started_; }
     const Machine& machine() const { return engine_.machine(); }
+    Engine& engine() { return engine_; }
     const std::vector<PresentedFrame>& presented() const { return host_.presented; }
     // (frame, line) at the first instruction of each IRQ handler run: the line whose end raised
     // the IRQ, in the frame counted by `framesCompleted`.
@@ -172,10 +197,11 @@ const MapperState* MapperAfter(const MapperCartridge& cart, size_t k) {
 }
 
 // The run reached the end of the program, touched no unmapped I/O address, and recorded the
-// expected snapshots.
-void ExpectRecord(const Machine& m, const std::vector<Snapshot>& expected) {
+// expected snapshots (of `size` bytes each).
+void ExpectRecord(const Machine& m, const std::vector<Snapshot>& expected,
+                  int size = kSnapshotSize) {
     EXPECT_EQ(Ram(m, kDone), kDoneMark) << "the program did not finish";
-    const std::vector<Snapshot> got = RecordedSnapshots(m);
+    const std::vector<Snapshot> got = RecordedSnapshots(m, size);
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(got[i], expected[i]) << "step " << i;
     for (const std::string& line : m.log.Lines())
@@ -508,6 +534,205 @@ TEST(RomMapperTest, Mapper15RegistersAtTheirExactAddresses) {
                         last,                              // other addresses ignored
                     });
     ExpectLayout(m, last);
+}
+
+// ---- Mappers beyond the first sixteen numbers. The single-screen cartridges write $11 into the
+// low screen and $22 into the high one at offset $20; the snapshots show which screen each name
+// table holds.
+
+using Screens = std::array<uint8_t, 4>;
+constexpr Screens kLow{0x11, 0x11, 0x11, 0x11};
+constexpr Screens kHigh{0x22, 0x22, 0x22, 0x22};
+constexpr Screens kVerticalScreens{0x11, 0x22, 0x11, 0x22};
+constexpr Screens kHorizontalScreens{0x11, 0x11, 0x22, 0x22};
+
+TEST(RomMapperTest, Action53ModesSizesAndOuterBanks) {
+    MapperCartridge cart("action53_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(10);
+    const Machine& m = cart.machine();
+    const Prg power = Prg32(15);  // the last 32 KB of 512
+    const Prg inner4{48, 49, 50, 51};
+    ExpectRecord(m,
+                 {
+                     {power, Chr8(0), kOneScreen, {}},                     // nothing marked yet
+                     {power, Chr8(0), kOneScreen, kHigh},                  // mode $01
+                     {Prg16(4, 5), Chr8(0), kOneScreen, kHigh},            // outer 2, 32 KB game
+                     {Prg16(6, 7), Chr8(0), kVertical, kVerticalScreens},  // 64 KB, inner 1
+                     {Prg16(6, 7), Chr8(0), kVertical, kVerticalScreens},  // inner $13
+                     {Prg16(13, 15), Chr8(0), kHorizontal, kHorizontalScreens},  // $C000 fixed
+                     {Prg16(14, 5), Chr8(0), kVertical, kVerticalScreens},       // $8000 fixed
+                     {Prg16(14, 11), Chr8(0), kVertical, kVerticalScreens},
+                     {Prg16(22, 23), Chr8(0), kOneScreen, kLow},   // 32 KB layout, 256 KB game
+                     {Prg16(22, 23), Chr8(0), kOneScreen, kHigh},  // CHR write, bit 4
+                     {inner4, Chr8(0), kOneScreen, kLow},          // inner write, bit 4 clear
+                     {inner4, Chr8(3), kOneScreen, kLow},          // pattern RAM bank 3
+                     {inner4, Chr8(1), kOneScreen, kLow},          // bank 1 kept its bytes
+                     {inner4, Chr8(0), kOneScreen, kLow},          // select decoded from $7E
+                 },
+                 kScreenSnapshotSize);
+    std::vector<uint8_t> outerBanks;
+    for (int outer = 0; outer < 16; ++outer) {
+        outerBanks.push_back(uint8_t(4 * outer));
+        outerBanks.push_back(uint8_t(4 * outer + 3));
+    }
+    EXPECT_EQ(AppendedBytes(m, kScreenSnapshotSize, 32), outerBanks);
+    EXPECT_EQ(m.mapper.action53Select, 0x81);
+    EXPECT_EQ(m.mapper.action53Outer, 15);
+    EXPECT_EQ(m.mapper.action53Mode, 0);
+    ExpectLayout(m, {Prg32(15), Chr8(0), kOneScreen, {}});
+    EXPECT_TRUE(m.cart.singleScreen);
+}
+
+TEST(RomMapperTest, Unrom512PagesPatternRamBanksAndTheSelectedScreen) {
+    MapperCartridge cart("unrom512_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(10);
+    const Machine& m = cart.machine();
+    ExpectRecord(m,
+                 {
+                     {Prg16(0, 31), Chr8(0), kOneScreen, {}},
+                     {Prg16(0, 31), Chr8(0), kOneScreen, kHigh},   // bit 7
+                     {Prg16(5, 31), Chr8(3), kOneScreen, kLow},    // $65 after marking 1-3
+                     {Prg16(31, 31), Chr8(1), kOneScreen, kHigh},  // $BF
+                     {Prg16(31, 31), Chr8(0), kOneScreen, kLow},   // $1F
+                 },
+                 kScreenSnapshotSize);
+    std::vector<uint8_t> pages;
+    for (int page = 0; page < 32; ++page) pages.push_back(uint8_t(2 * page));
+    EXPECT_EQ(AppendedBytes(m, kScreenSnapshotSize, 32), pages);
+    EXPECT_EQ(m.mapper.unrom512Bank, 31);
+}
+
+// The self-flashing board keeps what it programs in memory only: the battery file holds the
+// cartridge RAM, and the image starts again with its own bytes.
+TEST(RomMapperTest, Unrom512FlashCommandsChangeThePrgRomInMemoryOnly) {
+    test::TempDir folder;
+    std::filesystem::copy_file(std::string(VEXALO_TEST_ROM_DIR) + "/unrom512_flash_test.nes",
+                               folder.path() / "unrom512_flash_test.nes");
+    {
+        MapperCartridge cart("unrom512_flash_test", folder.path().string());
+        ASSERT_TRUE(cart.started());
+        cart.RunFrames(10);
+        const Machine& m = cart.machine();
+        const Screens four{1, 2, 3, 4};
+        ExpectRecord(m,
+                     {
+                         {Prg16(0, 7), Chr8(0), kFourScreens, {}},
+                         {Prg16(0, 7), Chr8(0), kFourScreens, four},  // $8000 is the chip
+                         {Prg16(2, 7), Chr8(0), kFourScreens, four},  // $C000 the register
+                     },
+                     kScreenSnapshotSize);
+        // Erased sector, the next untouched; programmed, then only cleared bits; no unlock, no
+        // programming; maker and device (128 KB) at even and odd addresses in every window;
+        // out of ID mode with the register's page 1; the programmed byte.
+        const std::vector<uint8_t> flash{0xFF, 0xFF, 10,   0x5A, 0x0A, 0xFF,
+                                         0xBF, 0xB5, 0xBF, 0xB5, 2,    0x0A};
+        EXPECT_EQ(AppendedBytes(m, kScreenSnapshotSize, 12), flash);
+        EXPECT_EQ(m.cart.prgRom[0x14123], 0x0A);
+        EXPECT_FALSE(m.mapper.flashIdMode);
+        cart.engine().FreeRom();
+    }
+    EXPECT_EQ(folder.Read("unrom512_flash_test.sav"), std::vector<uint8_t>(kBackedMemorySize, 0));
+    MapperCartridge again("unrom512_flash_test", folder.path().string());
+    ASSERT_TRUE(again.started());
+    EXPECT_EQ(again.machine().cart.prgRom[0x14000], 10);
+    EXPECT_EQ(again.machine().cart.prgRom[0x14123], 10);
+}
+
+TEST(RomMapperTest, BnromSwitchesThirtyTwoKilobytesWithTheWholeValue) {
+    MapperCartridge cart("bnrom_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(5);
+    const Machine& m = cart.machine();
+    const Chr ram = Chr4(0, 1);
+    const Snapshot last{Prg32(2), ram, kHorizontal};
+    ExpectRecord(m, {
+                        {Prg32(0), ram, kHorizontal},
+                        {Prg32(1), ram, kHorizontal},
+                        {Prg32(2), ram, kHorizontal},
+                        {Prg32(3), ram, kHorizontal},
+                        last,  // 6 wraps to 2
+                        last,  // $7FFD and $7FFE are cartridge RAM
+                    });
+    ExpectLayout(m, last);
+    EXPECT_FALSE(m.mapper.nina001);
+    EXPECT_EQ(m.cart.mapperName, "BNROM");
+}
+
+TEST(RomMapperTest, Nina001RegistersShareTheirAddressesWithTheCartridgeRam) {
+    MapperCartridge cart("nina001_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(5);
+    const Machine& m = cart.machine();
+    std::vector<Snapshot> expected{
+        {Prg32(0), Chr8(0), kVertical},
+        {Prg32(1), Chr8(0), kVertical},
+        {Prg32(0), Chr8(0), kVertical},  // $FE: bit 0 only
+    };
+    for (int i = 0; i < 8; ++i) expected.push_back({Prg32(0), Chr8(i), kVertical});
+    const Snapshot last{Prg32(0), Chr4(3, 0), kVertical};  // $8000 ignored, four bits
+    expected.push_back(last);
+    ExpectRecord(m, expected);
+    ExpectLayout(m, last);
+    EXPECT_TRUE(m.mapper.nina001);
+    EXPECT_EQ(m.cart.mapperName, "NINA-001");
+    EXPECT_EQ(m.cart.backedMemory[0x1FFD], 0xFE);
+    EXPECT_EQ(m.cart.backedMemory[0x1FFE], 0x13);
+    EXPECT_EQ(m.cart.backedMemory[0x1FFF], 0xF0);
+}
+
+TEST(RomMapperTest, GxromSwitchesPrgAndChrFromOneValue) {
+    MapperCartridge cart("gxrom_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(5);
+    const Machine& m = cart.machine();
+    const Snapshot last{Prg32(0), Chr8(0), kVertical};
+    ExpectRecord(m, {
+                        last,
+                        {Prg32(1), Chr8(3), kVertical},
+                        {Prg32(2), Chr8(2), kVertical},
+                        {Prg32(3), Chr8(1), kVertical},
+                        last,  // $CC
+                    });
+    ExpectLayout(m, last);
+}
+
+TEST(RomMapperTest, CamericaSwitchesSixteenKilobytesAndTheSingleScreen) {
+    MapperCartridge cart("camerica_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(5);
+    const Machine& m = cart.machine();
+    const Chr ram = Chr4(0, 1);
+    ExpectRecord(m,
+                 {
+                     {Prg16(0, 15), ram, kVertical, {}},  // the header's arrangement
+                     {Prg16(0, 15), ram, kOneScreen, kHigh},
+                     {Prg16(0, 15), ram, kOneScreen, kLow},
+                     {Prg16(0, 15), ram, kOneScreen, kLow},  // $8000, $A000 ignored
+                     {Prg16(5, 15), ram, kOneScreen, kLow},
+                     {Prg16(10, 15), ram, kOneScreen, kLow},
+                 },
+                 kScreenSnapshotSize);
+    std::vector<uint8_t> pages;
+    for (int page = 0; page < 16; ++page) pages.push_back(uint8_t(2 * page));
+    EXPECT_EQ(AppendedBytes(m, kScreenSnapshotSize, 16), pages);
+    ExpectLayout(m, {Prg16(15, 15), ram, kOneScreen, {}});
+}
+
+TEST(RomMapperTest, Namco108RegistersReachEveryBankAndUnit) {
+    MapperCartridge cart("namco108_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(5);
+    const Machine& m = cart.machine();
+    std::vector<Snapshot> expected{{Prg16(0, 7), Chr8(0), kHorizontal}};
+    for (int i = 0; i < 8; ++i)
+        expected.push_back({{uint8_t(2 * i), uint8_t(2 * i + 1), 14, 15}, Chr8(i), kHorizontal});
+    const Snapshot last{{3, 15, 14, 15}, {4, 5, 58, 59, 63, 61, 62, 63}, kHorizontal};
+    expected.push_back(last);
+    ExpectRecord(m, expected);
+    ExpectLayout(m, last);
+    EXPECT_EQ(m.mapper.namcoSelect, 6);
 }
 
 }  // namespace

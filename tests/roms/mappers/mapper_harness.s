@@ -39,7 +39,16 @@
 ;     8 bytes  CHR unit seen in the pattern windows $0000, $0400 ... $1C00 through PPUDATA (the
 ;              first byte of the window; $EE when its last byte names another unit)
 ;     1 byte   name-table mirror of $2010: bit 0 when a write there also lands at $2410, bit 1
-;              at $2810, bit 2 at $2C10 (1 = horizontal, 2 = vertical, 4 = distance 3072)
+;              at $2810, bit 2 at $2C10 (1 = horizontal, 2 = vertical, 4 = distance 3072,
+;              7 = one screen behind all four tables, 0 = four separate tables)
+;     4 bytes  only when SCREEN_MARKS is defined: the byte at $2020, $2420, $2820 and $2C20,
+;              where the cartridge writes a mark for each screen of name-table memory
+;   after the snapshots, whatever bytes the cartridge appends itself with `put` (PRG_WINDOW
+;   appends the bank of one window)
+;
+; A cartridge with banks of pattern RAM defines PATTERN_RAM_BANKS before the include and calls
+; `mark_pattern_bank` (A: a base) to write base + u at the first and last byte of each unit u of
+; the bank in use; the start-up fills the first bank with base 0.
 
 R_DONE      = $0600
 R_COUNT     = $0601
@@ -47,7 +56,11 @@ R_FRAMES    = $0602
 R_IRQS      = $0603
 R_HISTORY   = $0608
 R_SNAPSHOTS = $0610
+.ifdef SCREEN_MARKS
+SNAPSHOT_SIZE = 17
+.else
 SNAPSHOT_SIZE = 13
+.endif
 DONE        = $A5
 INCONSISTENT = $EE
 MIRROR_MARK = $5A
@@ -61,6 +74,9 @@ rp:         .res 2   ; where the next snapshot byte goes
 tmp:        .res 1
 unit:       .res 1
 frame:      .res 1   ; interrupt phase: frame being configured ($FF before the first)
+.ifdef PATTERN_RAM_BANKS
+base:       .res 1   ; mark_pattern_bank: added to each unit number
+.endif
 
 ; ---------------------------------------------------------------------------------------------
 ; PRG banks before the code bank, the code bank's identity byte, the banks after it.
@@ -295,8 +311,31 @@ snapshot:
     jsr mirror_bit
     lda tmp
     jsr put
+.ifdef SCREEN_MARKS
+    jsr screen_marks
+.endif
     inc R_COUNT
     rts
+
+.ifdef SCREEN_MARKS
+; Appends the byte at offset $20 of each name table, from $2000 to $2C00.
+screen_marks:
+    lda #$20
+@table:
+    pha
+    sta PPUADDR
+    lda #$20
+    sta PPUADDR
+    lda PPUDATA             ; dummy read
+    lda PPUDATA
+    jsr put
+    pla
+    clc
+    adc #4
+    cmp #$30
+    bne @table
+    rts
+.endif
 
 ; Writes Y at video address A * 256 + $10.
 write_nametable:
@@ -320,6 +359,35 @@ mirror_bit:
     rts
 
 .if CHR_UNITS = 0
+.ifdef PATTERN_RAM_BANKS
+fill_pattern_ram:
+    lda #0
+; Writes base + u (A: base) at the first and last byte of each unit u of the pattern RAM bank.
+mark_pattern_bank:
+    sta base
+    lda #0
+    sta unit
+@unit:
+    lda #0
+    ldx #0
+    jsr set_unit_address
+    jsr @mark
+    lda #3
+    ldx #$FF
+    jsr set_unit_address
+    jsr @mark
+    inc unit
+    lda unit
+    cmp #8
+    bne @unit
+    rts
+@mark:
+    lda unit
+    clc
+    adc base
+    sta PPUDATA
+    rts
+.else
 ; Writes each unit's number at its first and last byte of pattern RAM.
 fill_pattern_ram:
     lda #0
@@ -341,6 +409,7 @@ fill_pattern_ram:
     bne @unit
     rts
 .endif
+.endif
 
 ; Stores `value` at `address` (one write).
 .macro POKE address, value
@@ -350,6 +419,12 @@ fill_pattern_ram:
 
 .macro SNAP
     jsr snapshot
+.endmacro
+
+; Writes `value` at offset $20 of the name table at `table`, where SCREEN_MARKS snapshots look.
+.macro MARK_SCREEN table, value
+    PPU_ADDRESS (table) + $20
+    POKE PPUDATA, value
 .endmacro
 
 ; Write `value` to an MMC1 register serially: five writes, low bit first.
