@@ -80,8 +80,9 @@ TfrmROMProperty::TfrmROMProperty(const Machine& machine, QWidget* parent) : QDia
     lblROM->setObjectName(QStringLiteral("lblROM"));
     auto* lblVROM = new QLabel(QStringLiteral("[%1 Kb]").arg(h[5] * 8));
     lblVROM->setObjectName(QStringLiteral("lblVROM"));
+    // The whole mapper number: its low four bits alone would name another mapper (16 as 0).
     auto* edMapping = ReadOnlyField("edMapping", QStringLiteral("#%1, %2")
-                                                     .arg(cart.mapperNumber & 15)
+                                                     .arg(cart.mapperNumber)
                                                      .arg(QString::fromStdString(cart.mapperName)));
     auto* edEXpansion = ReadOnlyField("edEXpansion", ExpansionText(h));
 

@@ -101,7 +101,7 @@ class RomPropertyDialogTest : public QObject {
         auto engine =
             Start(BuildImage({.prgPages = 2, .chrPages = 2, .flags6 = 0x01, .flags7 = 0x10}));
         TfrmROMProperty dialog(engine->machine());
-        QCOMPARE(Text(dialog, "edMapping"), QStringLiteral("#0, Bandai"));
+        QCOMPARE(Text(dialog, "edMapping"), QStringLiteral("#16, Bandai"));
         QCOMPARE(Find<QLabel>(dialog, "lblROM")->text(), QStringLiteral("[32 Kb]"));
         QCOMPARE(Find<QLabel>(dialog, "lblVROM")->text(), QStringLiteral("[16 Kb]"));
         QCOMPARE(Text(dialog, "edEXpansion"), QString(QChar::ReplacementCharacter));
@@ -119,13 +119,13 @@ class RomPropertyDialogTest : public QObject {
         QTest::addColumn<int>("chrPages");
         QTest::addColumn<QString>("mapping");
         // As for Bandai, the number shown is the low four bits of the mapper number.
-        QTest::newRow("28") << 28 << 0 << "#12, Action 53";
-        QTest::newRow("30") << 30 << 0 << "#14, UNROM 512";
-        QTest::newRow("34 with pattern RAM") << 34 << 0 << "#2, BNROM";
-        QTest::newRow("34 with 64 KB of CHR-ROM") << 34 << 8 << "#2, NINA-001";
-        QTest::newRow("66") << 66 << 4 << "#2, GxROM";
-        QTest::newRow("71") << 71 << 0 << "#7, Camerica";
-        QTest::newRow("206") << 206 << 8 << "#14, Namco 108";
+        QTest::newRow("28") << 28 << 0 << "#28, Action 53";
+        QTest::newRow("30") << 30 << 0 << "#30, UNROM 512";
+        QTest::newRow("34 with pattern RAM") << 34 << 0 << "#34, BNROM";
+        QTest::newRow("34 with 64 KB of CHR-ROM") << 34 << 8 << "#34, NINA-001";
+        QTest::newRow("66") << 66 << 4 << "#66, GxROM";
+        QTest::newRow("71") << 71 << 0 << "#71, Camerica";
+        QTest::newRow("206") << 206 << 8 << "#206, Namco 108";
     }
     void mappersBeyondSixteen() {
         QFETCH(int, mapper);

@@ -631,7 +631,7 @@ TEST(RomMapperTest, Unrom512FlashCommandsChangeThePrgRomInMemoryOnly) {
         EXPECT_EQ(AppendedBytes(m, kScreenSnapshotSize, 12), flash);
         EXPECT_EQ(m.cart.prgRom[0x14123], 0x0A);
         EXPECT_FALSE(m.mapper.flashIdMode);
-        cart.engine().FreeRom();
+        cart.engine().FreeRom(FreeRomCall::IfStarted);
     }
     EXPECT_EQ(folder.Read("unrom512_flash_test.sav"), std::vector<uint8_t>(kBackedMemorySize, 0));
     MapperCartridge again("unrom512_flash_test", folder.path().string());
