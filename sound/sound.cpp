@@ -21,9 +21,6 @@ constexpr uint8_t kNoteOff = 0x80;
 constexpr uint8_t kProgramChange = 0xC0;
 constexpr uint8_t kVelocity = 64;
 constexpr uint8_t kChannelEnableRegister = 0x15;  // $4015 in the register image
-// General MIDI programs, counting from 0: Lead 2 (sawtooth) for the tones, Reverse Cymbal for
-// the noise.
-constexpr uint8_t kChannelProgram[4] = {81, 81, 81, 119};
 
 bool ValidChannel(int channel) {
     return channel >= 0 && channel < 4;
@@ -170,7 +167,7 @@ bool OpenSound(Machine& m) {
         output->Open();
         opened = true;
         for (int i = 0; i < 4; ++i) {
-            output->ShortMessage(static_cast<uint8_t>(kProgramChange + i), kChannelProgram[i], 0);
+            output->ShortMessage(static_cast<uint8_t>(kProgramChange + i), kChannelPrograms[i], 0);
         }
         const uint16_t volume = static_cast<uint16_t>(m.settings.SoundVolume & 0xFFFF);
         output->SetVolume(volume, volume);

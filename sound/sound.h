@@ -8,6 +8,10 @@ namespace vexalo {
 struct Machine;
 class MidiOutput;
 
+// The General MIDI program each channel gets when the output opens, counting from 0: Lead 2
+// (sawtooth) for the tones, Reverse Cymbal for the noise.
+constexpr uint8_t kChannelPrograms[4] = {81, 81, 81, 119};
+
 struct SoundState {
     bool sweepEnabled[4] = {};
     uint16_t channelPeriod[4] = {};

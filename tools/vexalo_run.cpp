@@ -20,6 +20,7 @@
 #include "machine/palette.h"
 #include "machine/renderer.h"
 #include "sound/midi_recorder.h"
+#include "sound/music_recorder.h"
 #include "sound/wav_file.h"
 #include "vexalo_version.h"
 #ifdef VEXALO_WITH_PLATFORM
@@ -45,8 +46,15 @@ void Usage() {
         "  --bench              print the emulation speed as the last line\n"
         "  --input SCRIPT       hold joypad buttons from a script: lines 'FRAME PLAYER BUTTONS'\n"
         "  --midi-log FILE      write every MIDI message with its frame number\n"
-        "  --wav FILE           render the notes on the built-in synthesizer into a WAV file\n",
+        "  --smf FILE.mid       write the music as a Standard MIDI File, one track a channel\n"
+        "  --wav FILE           render the notes on the built-in synthesizer into a WAV file\n"
+        "  --version            print the version and exit\n",
         stderr);
+}
+
+void Version() {
+    std::puts("vexalo-run (" VEXALO_PRODUCT_NAME ") " VEXALO_PRODUCT_VERSION
+              "\n" VEXALO_LEGAL_COPYRIGHT);
 }
 
 struct Peek {
@@ -64,7 +72,9 @@ struct Options {
     bool bench = false;
     std::string input;
     std::string midiLog;
+    std::string smf;
     std::string wav;
+    bool version = false;
 };
 
 bool ParseNumber(const char* text, int base, long long min, long long max, long long& out) {
@@ -114,6 +124,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.input = argv[++i];
         } else if (arg == "--midi-log" && hasValue) {
             o.midiLog = argv[++i];
+        } else if (arg == "--smf" && hasValue) {
+            o.smf = argv[++i];
         } else if (arg == "--wav" && hasValue) {
 #ifdef VEXALO_WITH_PLATFORM
             o.wav = argv[++i];
@@ -126,6 +138,9 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.bench = true;
         } else if (arg == "--help" || arg == "-h") {
             return false;
+        } else if (arg == "--version") {
+            o.version = true;
+            return true;
         } else if (!arg.empty() && arg[0] != '-' && o.image.empty()) {
             o.image = arg;
         } else {
@@ -215,8 +230,8 @@ void WriteMidiLog(const std::string& fileName, const MidiRecorder& recorder) {
 constexpr double kFramesPerSecond = 60.0988;
 
 int Run(const Options& o) {
-    // Sound: the recorder for --midi-log, the offline synthesizer for --wav; silent otherwise.
-    // They outlive the engine, which closes them.
+    // Sound: the recorder for --midi-log, the music file for --smf, the offline synthesizer for
+    // --wav; silent otherwise. They outlive the engine, which closes them.
     MidiRecorder recorder;
     TeeOutput outputs;
     if (!o.midiLog.empty()) outputs.Add(&recorder);
@@ -229,6 +244,11 @@ int Run(const Options& o) {
     Engine engine;
     Machine& m = engine.machine();
     recorder.SetClock(&m.framesCompleted);
+    MusicRecorder music(nullptr, &m.framesCompleted);
+    if (!o.smf.empty()) {
+        music.Start(o.smf);  // a file that cannot be written stops the run before it begins
+        outputs.Add(&music);
+    }
     if (!outputs.Empty()) m.sound.output = &outputs;
     m.settings.FrameRate = o.frameSkip;
 
@@ -305,6 +325,7 @@ int Run(const Options& o) {
     }
     PrintLog(m.log);
     if (!o.midiLog.empty()) WriteMidiLog(o.midiLog, recorder);
+    music.Stop();
     if (!o.wav.empty()) WriteWavFile(o.wav, samples);
     if (o.bench) {
         std::printf("frames: %" PRId64 "  seconds: %.3f  frames/s: %.0f\n", o.frames, seconds,
@@ -320,6 +341,10 @@ int main(int argc, char** argv) {
     if (!ParseOptions(argc, argv, options)) {
         Usage();
         return 64;
+    }
+    if (options.version) {
+        Version();
+        return 0;
     }
     try {
         return Run(options);

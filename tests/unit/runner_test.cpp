@@ -214,6 +214,26 @@ TEST_F(RunnerTest, MidiLogHasEveryMessageWithItsFrame) {
     EXPECT_NE(text.find(" 90 45 40\n"), std::string::npos) << text;
 }
 
+TEST_F(RunnerTest, SmfWritesTheMusicAndRefusesAFileItCannotWriteBeforeRunning) {
+    const std::string image = std::string(VEXALO_TEST_ROM_DIR) + "/sound_test.nes";
+    const auto smf = dir_.path() / "music.mid";
+    const RunResult r = Run(image + " --frames 30 --smf " + smf.string());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadText(smf).rfind(std::string("MThd\0\0\0\6\0\1\0\5", 12), 0), 0u);
+
+    const auto nowhere = dir_.path() / "missing" / "music.mid";
+    const RunResult bad = Run(image + " --frames 30 --smf " + nowhere.string());
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find(nowhere.string()), std::string::npos) << bad.err;
+    EXPECT_EQ(bad.out.find("6502 engine started."), std::string::npos) << "it ran: " << bad.out;
+}
+
+TEST_F(RunnerTest, VersionNeedsNoImage) {
+    const RunResult r = Run("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("vexalo-run (Vexalo Emulator) ", 0), 0u) << r.out;
+}
+
 TEST_F(RunnerTest, BadOptionsAreRefused) {
     const auto image = Image("ok.nes", BuildImage({}));
     EXPECT_EQ(Run(image + " --frames x").status, 64);
