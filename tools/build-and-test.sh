@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian machine, builds Vexalo and runs every test: a build with
 # AddressSanitizer and UndefinedBehaviorSanitizer running the library's tests and every test
-# cartridge, the fuzz targets for a bounded time, and last an optimised build with all tests.
+# cartridge, the fuzz targets for a bounded time, an optimised build with all tests, and last the
+# Debian package built from it and checked.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 jobs="$(nproc)"
@@ -24,3 +25,6 @@ echo "== Optimised build"
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$root/build" -j "$jobs"
 (cd "$root/build" && ctest --output-on-failure -j "$jobs")
+
+echo "== Debian package"
+"$root/tools/check-package.sh" "$root/build"

@@ -1,13 +1,16 @@
 # Installs the build into a scratch prefix and checks that a file manager can open cartridges
-# with the program: the program, its desktop entry for iNES images and its icon.
+# with the program: the programs, the desktop entry for iNES images, the icons, the AppStream
+# metadata and the manual pages.
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
                 RESULT_VARIABLE result OUTPUT_QUIET)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-foreach(file bin/vexalo share/applications/vexalo.desktop
-             share/icons/hicolor/scalable/apps/vexalo.svg)
+foreach(file bin/vexalo bin/vexalo-run share/applications/vexalo.desktop
+             share/icons/hicolor/scalable/apps/vexalo.svg share/icons/hicolor/48x48/apps/vexalo.png
+             share/metainfo/org.ostrane.vexalo.metainfo.xml share/man/man1/vexalo.1.gz
+             share/man/man1/vexalo-run.1.gz)
   if(NOT EXISTS "${PREFIX}/${file}")
     message(FATAL_ERROR "not installed: ${file}")
   endif()
@@ -19,4 +22,4 @@ foreach(line "Exec=vexalo %f" "MimeType=application/x-nes-rom;" "Icon=vexalo" "T
     message(FATAL_ERROR "the desktop entry lacks ${line}")
   endif()
 endforeach()
-message(STATUS "installed: program, desktop entry and icon")
+message(STATUS "installed: programs, desktop entry, icons, metadata and manual pages")
