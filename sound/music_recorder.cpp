@@ -6,15 +6,8 @@
 
 namespace vexalo {
 
-namespace {
-
-// Room for about ten minutes of a busy tune before the list grows.
-constexpr size_t kReservedEvents = 32768;
-
-}  // namespace
-
 MusicRecorder::MusicRecorder(MidiOutput* device, const uint64_t* clock)
-    : device_(device), clock_(clock) {
+    : device_(device), clock_(clock), events_(clock) {
     std::copy(std::begin(kChannelPrograms), std::end(kChannelPrograms), current_.program);
 }
 
@@ -23,8 +16,7 @@ void MusicRecorder::Start(const std::string& fileName) {
     const uint64_t now = Now();
     // The file's beginning: the tracks with their programs and volume, ending at this frame.
     WriteMidiFile(fileName, {}, current_, now, now);
-    events_.clear();
-    events_.reserve(kReservedEvents);
+    events_.Clear();
     fileName_ = fileName;
     start_ = current_;
     startFrame_ = now;
@@ -41,7 +33,7 @@ void MusicRecorder::Stop() {
 
 void MusicRecorder::WriteTo(const std::string& fileName) const {
     const uint64_t end = recording_ ? std::max(startFrame_, Now()) : endFrame_;
-    WriteMidiFile(fileName, events_, start_, startFrame_, end);
+    WriteMidiFile(fileName, events_.Events(), start_, startFrame_, end);
 }
 
 uint64_t MusicRecorder::Frames() const {
@@ -60,28 +52,13 @@ void MusicRecorder::ShortMessage(uint8_t status, uint8_t data1, uint8_t data2) {
     if ((status & 0xF0) == 0xC0 && (status & 0x0F) < kSmfChannelTracks) {
         current_.program[status & 0x0F] = data1;
     }
-    if (recording_) {
-        MidiEvent e;
-        e.kind = MidiEvent::Kind::ShortMessage;
-        e.frame = Now();
-        e.status = status;
-        e.data1 = data1;
-        e.data2 = data2;
-        events_.push_back(e);
-    }
+    if (recording_) events_.ShortMessage(status, data1, data2);
     if (device_) device_->ShortMessage(status, data1, data2);
 }
 
 void MusicRecorder::SetVolume(uint16_t left, uint16_t right) {
     current_.volume = static_cast<uint16_t>((left + right) / 2);
-    if (recording_) {
-        MidiEvent e;
-        e.kind = MidiEvent::Kind::Volume;
-        e.frame = Now();
-        e.left = left;
-        e.right = right;
-        events_.push_back(e);
-    }
+    if (recording_) events_.SetVolume(left, right);
     if (device_) device_->SetVolume(left, right);
 }
 

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "sound/midi_file.h"
 #include "sound/midi_output.h"
@@ -53,7 +52,7 @@ class MusicRecorder : public MidiOutput {
     // starts.
     SmfStart current_;
     SmfStart start_;
-    std::vector<MidiEvent> events_;
+    MidiRecorder events_;  // the recording's messages, stamped with the clock
     std::string fileName_;
     uint64_t startFrame_ = 0;
     uint64_t endFrame_ = 0;
