@@ -54,7 +54,7 @@ void RunAndSave(const std::string& path, uint8_t seed) {
             engine.RunFrames(2);
             engine.FlushBackedMemory();
             engine.RunFrames(2);
-            engine.FreeRom(FreeRomCall::IfStarted);
+            engine.FreeRom(vexalo::FreeRomCall::IfStarted);
         }
     } catch (const vexalo::FileError&) {
     }
