@@ -267,7 +267,7 @@ bool Engine::FinishInterruptedLine(MachineBus& bus) {
     if (request == InterruptRequest::Stop) return false;
     // As the run loop does after the end-of-scanline call: the budget is full, then the
     // interrupt is entered before the next instruction.
-    if (request != InterruptRequest::None) CpuInterrupt(m.cpu, bus, request);
+    if (request != InterruptRequest::None) CpuTakeRequest(m.cpu, bus, request);
     return true;
 }
 

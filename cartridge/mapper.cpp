@@ -139,6 +139,9 @@ void WriteMapper15(Machine& m, uint16_t address, uint8_t value) {
 
 void WriteMmc1(Machine& m, uint16_t address, uint8_t value) {
     MapperState& s = m.mapper;
+    // The chip ignores a write on the cycle right after another, so a read-modify-write reaches
+    // the serial port with its first write only (INC on a byte holding $FF resets it).
+    if (m.writeFollowsWrite) return;
     if (value & 0x80) {
         s.mmc1Shift = 0;
         s.mmc1ShiftCount = 0;

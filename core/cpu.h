@@ -65,6 +65,24 @@ constexpr bool HasWordFetch() {
     };
 }
 
+// Whether the bus takes a read-modify-write's two writes at once with
+// `void WriteTwice(uint16_t address, uint8_t unmodified, uint8_t result)`, which must have the
+// effect of two WriteByte calls, the second on the cycle right after the first.
+template <class Bus>
+constexpr bool HasWriteTwice() {
+    return requires(const Bus& bus) {
+        bus.WriteTwice(uint16_t{}, uint8_t{}, uint8_t{});
+    };
+}
+
+// Whether the bus wants to hear of a JAM with `void CpuJammed(uint16_t address)`.
+template <class Bus>
+constexpr bool HasJamReport() {
+    return requires(const Bus& bus) {
+        bus.CpuJammed(uint16_t{});
+    };
+}
+
 // Length of each instruction that only reads and computes, by opcode: transfers, register and
 // accumulator arithmetic, flags and NOP (1 byte); loads, logic, arithmetic and compares with an
 // immediate or zero-page operand (2) or an absolute one (3). 0 for every other opcode.
@@ -197,19 +215,130 @@ struct CpuCore {
         s.P = uint8_t((s.P & ~FlagC) | (high <= 15 ? FlagC : 0));
     }
 
-    // --- Shifts, rotates, increments: value forms and memory forms (read once, write once) ---
+    // --- Shifts, rotates, increments: value forms and memory forms ---
+    // A read-modify-write reads the byte, writes it back unmodified, then writes the result, as
+    // the NMOS 6502 does on its last two cycles: an I/O register or a mapper port sees both.
     uint8_t Asl(uint8_t v) { return NzC(uint8_t(v << 1), v & 0x80); }
     uint8_t Lsr(uint8_t v) { return NzC(uint8_t(v >> 1), v & 0x01); }
     uint8_t Rol(uint8_t v) { return NzC(uint8_t((v << 1) | (s.P & FlagC)), v & 0x80); }
     uint8_t Ror(uint8_t v) { return NzC(uint8_t((v >> 1) | (s.P & FlagC) << 7), v & 0x01); }
     uint8_t Inc(uint8_t v) { return Nz(uint8_t(v + 1)); }
     uint8_t Dec(uint8_t v) { return Nz(uint8_t(v - 1)); }
-    void AslAt(uint16_t a) { Write(a, Asl(Read(a))); }
-    void LsrAt(uint16_t a) { Write(a, Lsr(Read(a))); }
-    void RolAt(uint16_t a) { Write(a, Rol(Read(a))); }
-    void RorAt(uint16_t a) { Write(a, Ror(Read(a))); }
-    void IncAt(uint16_t a) { Write(a, Inc(Read(a))); }
-    void DecAt(uint16_t a) { Write(a, Dec(Read(a))); }
+    template <class Operation>
+    uint8_t Modify(uint16_t a, Operation operation) {
+        const uint8_t unmodified = Read(a);
+        const uint8_t result = operation(unmodified);
+        if constexpr (HasWriteTwice<std::remove_cvref_t<Bus>>()) {
+            bus.WriteTwice(a, unmodified, result);
+        } else {
+            Write(a, unmodified);
+            Write(a, result);
+        }
+        return result;
+    }
+    void AslAt(uint16_t a) {
+        Modify(a, [this](uint8_t v) { return Asl(v); });
+    }
+    void LsrAt(uint16_t a) {
+        Modify(a, [this](uint8_t v) { return Lsr(v); });
+    }
+    void RolAt(uint16_t a) {
+        Modify(a, [this](uint8_t v) { return Rol(v); });
+    }
+    void RorAt(uint16_t a) {
+        Modify(a, [this](uint8_t v) { return Ror(v); });
+    }
+    void IncAt(uint16_t a) {
+        Modify(a, [this](uint8_t v) { return Inc(v); });
+    }
+    void DecAt(uint16_t a) {
+        Modify(a, [this](uint8_t v) { return Dec(v); });
+    }
+
+    // --- Undocumented opcodes of the NMOS 6502 ---
+    // The stable ones combine a documented read-modify-write or load with a documented operation
+    // on its result, flags included. Effects as described in "NMOS 6510 Unintended Opcodes"
+    // ("No More Secrets", groepaz, rev. 0.99) and the NESdev wiki's "CPU unofficial opcodes".
+    void Lax(uint8_t v) { s.A = s.X = Nz(v); }
+    void Slo(uint16_t a) {
+        Ora(Modify(a, [this](uint8_t v) { return Asl(v); }));
+    }
+    void Rla(uint16_t a) {
+        And(Modify(a, [this](uint8_t v) { return Rol(v); }));
+    }
+    void Sre(uint16_t a) {
+        Eor(Modify(a, [this](uint8_t v) { return Lsr(v); }));
+    }
+    void Rra(uint16_t a) {
+        Adc(Modify(a, [this](uint8_t v) { return Ror(v); }));
+    }
+    void Dcp(uint16_t a) {
+        Compare(s.A, Modify(a, [](uint8_t v) { return uint8_t(v - 1); }));
+    }
+    void Isc(uint16_t a) {
+        Sbc(Modify(a, [](uint8_t v) { return uint8_t(v + 1); }));
+    }
+    // ANC: AND, then C takes the result's bit 7.
+    void Anc(uint8_t v) {
+        And(v);
+        s.P = uint8_t((s.P & ~FlagC) | (s.A >> 7));
+    }
+    // ALR: AND, then LSR A.
+    void Alr(uint8_t v) { s.A = Lsr(uint8_t(s.A & v)); }
+    // ARR: AND, then ROR A, with C from bit 6 and V from bit 6 XOR bit 5 of the result. In
+    // decimal mode N and Z come from the rotated byte, V tells whether bit 6 changed, and each
+    // digit is then corrected as "64doc" (J. West, M. Makela) describes.
+    void Arr(uint8_t v) {
+        const uint8_t t = uint8_t(s.A & v);
+        uint8_t result = uint8_t((t >> 1) | (s.P & FlagC) << 7);
+        uint8_t p = uint8_t((s.P & 0x3C) | NZTable[result]);
+        if (!(s.P & FlagD)) {
+            if (result & 0x40) p |= FlagC;
+            if (((result >> 6) ^ (result >> 5)) & 1) p |= FlagV;
+        } else {
+            if ((t ^ result) & 0x40) p |= FlagV;
+            if ((t & 0x0F) + (t & 0x01) > 5)
+                result = uint8_t((result & 0xF0) | ((result + 6) & 0x0F));
+            if ((t & 0xF0) + (t & 0x10) > 0x50) {
+                result = uint8_t(result + 0x60);
+                p |= FlagC;
+            }
+        }
+        s.A = result;
+        s.P = p;
+    }
+    // SBX (AXS): X = (A AND X) - operand, C and N, Z as CMP sets them; no borrow in, no decimal.
+    void Sbx(uint8_t v) {
+        const uint8_t ax = uint8_t(s.A & s.X);
+        s.X = NzC(uint8_t(ax - v), ax >= v);
+    }
+    // The unstable ones, as "No More Secrets" gives them for the common chips. XAA (ANE) and
+    // LAX #imm (LXA) mix in a "magic" constant that varies between chips; $EE is the value the
+    // document names as the most common one.
+    static constexpr uint8_t kMagic = 0xEE;
+    void Xaa(uint8_t v) { s.A = Nz(uint8_t((s.A | kMagic) & s.X & v)); }
+    void LaxImmediate(uint8_t v) { Lax(uint8_t((s.A | kMagic) & v)); }
+    // SHA, SHX, SHY and TAS store a value ANDed with the high byte of the base address plus one;
+    // when the index carries into the high byte, the stored value also takes the high byte's
+    // place in the address.
+    void StoreAndHigh(uint16_t base, uint8_t index, uint8_t value) {
+        const uint16_t address = uint16_t(base + index);
+        const uint8_t stored = uint8_t(value & ((base >> 8) + 1));
+        const bool crossed = (address ^ base) & 0xFF00;
+        Write(crossed ? uint16_t(stored << 8 | (address & 0xFF)) : address, stored);
+    }
+    // LAS: A, X and S all take the operand AND S.
+    void Las(uint8_t v) { s.A = s.X = s.S = Nz(uint8_t(v & s.S)); }
+    // JAM: the CPU stops on the opcode, fetching it again and again, and takes no interrupt
+    // until Reset. The rest of the scanline is charged at once.
+    void Jam() {
+        s.PC = uint16_t(s.PC - 1);
+        if (!s.Jammed) {
+            s.Jammed = true;
+            if constexpr (HasJamReport<std::remove_cvref_t<Bus>>()) bus.CpuJammed(s.PC);
+        }
+        if (s.CycleBudget > 0) s.CycleBudget = 0;
+    }
 
     // --- Control flow ---
     // A taken branch costs one cycle more than its table entry, wherever its target lies.
@@ -386,9 +515,21 @@ struct CpuCore {
     // Bit 5 is forced on; bit 4 is taken from the pulled byte.
     void Plp() { s.P = uint8_t(Pull() | FlagUnused); }
 
-    // Interrupt entry between instructions. An Irq while I is set is dropped without a trace.
+    // A request of EndOfScanline: the vertical blank's NMI waits for the next instruction to
+    // complete; any other is entered at once.
+    void TakeRequest(InterruptRequest kind) {
+        if (kind == InterruptRequest::NmiAfterInstruction) {
+            if (!s.Jammed) s.NmiPending = true;
+        } else {
+            Interrupt(kind);
+        }
+    }
+
+    // Interrupt entry between instructions. An Irq while I is set is dropped without a trace, and
+    // a jammed CPU takes none.
     void Interrupt(InterruptRequest kind) {
         uint16_t vector;
+        if (s.Jammed) return;
         if (kind == InterruptRequest::Nmi) {
             vector = 0xFFFA;
         } else if (kind == InterruptRequest::Irq && !(s.P & FlagI)) {
@@ -429,9 +570,22 @@ template <bool kSingleInstruction, class Bus, class Hook>
     CpuCore<Bus> c{s, bus,
                    !kSingleInstruction && std::is_same_v<Hook, NoInstructionHook> &&
                        HasRepeatableReads<PlainBus>()};
+    // While the vertical blank's NMI waits for one instruction (NmiPending), the budget is held
+    // at 1, so that the instruction, whatever it charges, ends in the slow path below, where the
+    // NMI is entered; the rest of the scanline's budget waits in `heldBudget`. The fast path
+    // thus tests nothing more per instruction.
+    int32_t heldBudget = 0;
+    const auto holdForNmi = [&] {
+        heldBudget = s.CycleBudget - 1;
+        s.CycleBudget = 1;
+    };
+    if constexpr (!kSingleInstruction) {
+        if (s.NmiPending) holdForNmi();
+    }
     for (;;) {
         if constexpr (!std::is_same_v<Hook, NoInstructionHook>) {
             record = s;
+            record.CycleBudget += heldBudget;
             hook(std::as_const(record));
         }
         const uint8_t op = c.Fetch();
@@ -611,15 +765,139 @@ template <bool kSingleInstruction, class Bus, class Hook>
             case 0xF8: c.Set(FlagD); break;
             case 0xB8: c.Clear(FlagV); break;
 
-            // NOP, and every undocumented opcode: one byte, its table cycles, nothing else.
+            // NOP
             case 0xEA: break;
-            default: break;
+
+            // Undocumented: read-modify-write combined with ORA, AND, EOR, ADC, CMP, SBC
+            case 0x03: c.Slo(c.IndX()); break;
+            case 0x07: c.Slo(c.Zp()); break;
+            case 0x0F: c.Slo(c.Abs()); break;
+            case 0x13: c.Slo(c.IndY()); break;
+            case 0x17: c.Slo(c.ZpX()); break;
+            case 0x1B: c.Slo(c.AbsY()); break;
+            case 0x1F: c.Slo(c.AbsX()); break;
+            case 0x23: c.Rla(c.IndX()); break;
+            case 0x27: c.Rla(c.Zp()); break;
+            case 0x2F: c.Rla(c.Abs()); break;
+            case 0x33: c.Rla(c.IndY()); break;
+            case 0x37: c.Rla(c.ZpX()); break;
+            case 0x3B: c.Rla(c.AbsY()); break;
+            case 0x3F: c.Rla(c.AbsX()); break;
+            case 0x43: c.Sre(c.IndX()); break;
+            case 0x47: c.Sre(c.Zp()); break;
+            case 0x4F: c.Sre(c.Abs()); break;
+            case 0x53: c.Sre(c.IndY()); break;
+            case 0x57: c.Sre(c.ZpX()); break;
+            case 0x5B: c.Sre(c.AbsY()); break;
+            case 0x5F: c.Sre(c.AbsX()); break;
+            case 0x63: c.Rra(c.IndX()); break;
+            case 0x67: c.Rra(c.Zp()); break;
+            case 0x6F: c.Rra(c.Abs()); break;
+            case 0x73: c.Rra(c.IndY()); break;
+            case 0x77: c.Rra(c.ZpX()); break;
+            case 0x7B: c.Rra(c.AbsY()); break;
+            case 0x7F: c.Rra(c.AbsX()); break;
+            case 0xC3: c.Dcp(c.IndX()); break;
+            case 0xC7: c.Dcp(c.Zp()); break;
+            case 0xCF: c.Dcp(c.Abs()); break;
+            case 0xD3: c.Dcp(c.IndY()); break;
+            case 0xD7: c.Dcp(c.ZpX()); break;
+            case 0xDB: c.Dcp(c.AbsY()); break;
+            case 0xDF: c.Dcp(c.AbsX()); break;
+            case 0xE3: c.Isc(c.IndX()); break;
+            case 0xE7: c.Isc(c.Zp()); break;
+            case 0xEF: c.Isc(c.Abs()); break;
+            case 0xF3: c.Isc(c.IndY()); break;
+            case 0xF7: c.Isc(c.ZpX()); break;
+            case 0xFB: c.Isc(c.AbsY()); break;
+            case 0xFF: c.Isc(c.AbsX()); break;
+
+            // Undocumented: LAX, SAX and the immediate combinations
+            case 0xA3: c.Lax(c.Read(c.IndX())); break;
+            case 0xA7: c.Lax(c.Read(c.Zp())); break;
+            case 0xAF: c.Lax(c.Read(c.Abs())); break;
+            case 0xB3: c.Lax(c.Read(c.IndY())); break;
+            case 0xB7: c.Lax(c.Read(c.ZpY())); break;
+            case 0xBF: c.Lax(c.Read(c.AbsY())); break;
+            case 0x83: c.Write(c.IndX(), uint8_t(s.A & s.X)); break;
+            case 0x87: c.Write(c.Zp(), uint8_t(s.A & s.X)); break;
+            case 0x8F: c.Write(c.Abs(), uint8_t(s.A & s.X)); break;
+            case 0x97: c.Write(c.ZpY(), uint8_t(s.A & s.X)); break;
+            case 0x0B:
+            case 0x2B: c.Anc(c.Imm()); break;
+            case 0x4B: c.Alr(c.Imm()); break;
+            case 0x6B: c.Arr(c.Imm()); break;
+            case 0xCB: c.Sbx(c.Imm()); break;
+            case 0xEB: c.Sbc(c.Imm()); break;
+
+            // Undocumented and unstable
+            case 0x8B: c.Xaa(c.Imm()); break;
+            case 0xAB: c.LaxImmediate(c.Imm()); break;
+            case 0x93: c.StoreAndHigh(c.Pointer(c.Fetch()), s.Y, uint8_t(s.A & s.X)); break;
+            case 0x9F: c.StoreAndHigh(c.Word(), s.Y, uint8_t(s.A & s.X)); break;
+            case 0x9E: c.StoreAndHigh(c.Word(), s.Y, s.X); break;
+            case 0x9C: c.StoreAndHigh(c.Word(), s.X, s.Y); break;
+            case 0x9B:
+                s.S = uint8_t(s.A & s.X);
+                c.StoreAndHigh(c.Word(), s.Y, s.S);
+                break;
+            case 0xBB: c.Las(c.Read(c.AbsY())); break;
+
+            // Undocumented NOPs: 1, 2 or 3 bytes; those with an address read it
+            case 0x1A:
+            case 0x3A:
+            case 0x5A:
+            case 0x7A:
+            case 0xDA:
+            case 0xFA: break;
+            case 0x80:
+            case 0x82:
+            case 0x89:
+            case 0xC2:
+            case 0xE2: c.Fetch(); break;
+            case 0x04:
+            case 0x44:
+            case 0x64: c.Read(c.Zp()); break;
+            case 0x14:
+            case 0x34:
+            case 0x54:
+            case 0x74:
+            case 0xD4:
+            case 0xF4: c.Read(c.ZpX()); break;
+            case 0x0C: c.Read(c.Abs()); break;
+            case 0x1C:
+            case 0x3C:
+            case 0x5C:
+            case 0x7C:
+            case 0xDC:
+            case 0xFC: c.Read(c.AbsX()); break;
+
+            // JAM: the CPU stops until Reset
+            case 0x02:
+            case 0x12:
+            case 0x22:
+            case 0x32:
+            case 0x42:
+            case 0x52:
+            case 0x62:
+            case 0x72:
+            case 0x92:
+            case 0xB2:
+            case 0xD2:
+            case 0xF2: c.Jam(); break;
         }
         if constexpr (kSingleInstruction) {
             record = s;
             return;
         }
         if (s.CycleBudget > 0) continue;
+        if (s.NmiPending) {
+            s.NmiPending = false;
+            s.CycleBudget += heldBudget;
+            heldBudget = 0;
+            c.Interrupt(InterruptRequest::Nmi);
+            if (s.CycleBudget > 0) continue;
+        }
 
         record = s;
         const InterruptRequest request = bus.EndOfScanline();
@@ -632,14 +910,17 @@ template <bool kSingleInstruction, class Bus, class Hook>
             record = s;
             return;
         }
-        if (request != InterruptRequest::None) c.Interrupt(request);
+        if (request != InterruptRequest::None) {
+            c.TakeRequest(request);
+            if (s.NmiPending) holdForNmi();
+        }
     }
 }
 
 }  // namespace cpu_detail
 
-// Registers cleared, P = $22, S = $FF, PC from the reset vector, a fresh scanline budget.
-// Writes nothing and leaves the stack alone.
+// Registers cleared, P = $22, S = $FF, PC from the reset vector, a fresh scanline budget, no
+// NMI pending and the CPU running again after a JAM. Writes nothing and leaves the stack alone.
 template <class Bus>
 void CpuReset(CpuState& state, Bus& bus) {
     state.Y = 0;
@@ -649,12 +930,22 @@ void CpuReset(CpuState& state, Bus& bus) {
     state.S = 0xFF;
     state.PC = ReadWord(bus, 0xFFFC);
     state.CycleBudget = state.CyclesPerLine;
+    state.Jammed = false;
+    state.NmiPending = false;
 }
 
-// Enters an Nmi, or an Irq when I is clear; any other request (or a masked Irq) changes nothing.
+// Enters an Nmi, or an Irq when I is clear; any other request (or a masked Irq) changes nothing,
+// and a jammed CPU enters none.
 template <class Bus>
 void CpuInterrupt(CpuState& state, Bus& bus, InterruptRequest kind) {
     cpu_detail::CpuCore<Bus>{state, bus}.Interrupt(kind);
+}
+
+// Takes a request of EndOfScanline as the run loop does: NmiAfterInstruction sets NmiPending, for
+// the NMI to be entered after the next instruction; Nmi and Irq are entered at once.
+template <class Bus>
+void CpuTakeRequest(CpuState& state, Bus& bus, InterruptRequest kind) {
+    cpu_detail::CpuCore<Bus>{state, bus}.TakeRequest(kind);
 }
 
 // Runs until EndOfScanline returns Stop. EndOfScanline is called each time the scanline budget
@@ -674,18 +965,23 @@ uint16_t CpuStepInstruction(CpuState& state, Bus& bus) {
     return state.PC;
 }
 
-// One debugger step: one instruction plus the run loop's end-of-scanline bookkeeping. A Stop from
-// EndOfScanline is ignored, since the debugger drives the steps itself. Returns the PC after the
-// step, which is the handler's address when an interrupt was entered.
+// One debugger step: one instruction plus the run loop's interrupt and end-of-scanline
+// bookkeeping (a pending NMI is entered after the instruction). A Stop from EndOfScanline is
+// ignored, since the debugger drives the steps itself. Returns the PC after the step, which is
+// the handler's address when an interrupt was entered.
 template <class Bus>
 uint16_t CpuDebugStep(CpuState& state, Bus& bus) {
+    const bool nmiDue = state.NmiPending;
     CpuStepInstruction(state, bus);
+    if (nmiDue) {
+        state.NmiPending = false;
+        CpuInterrupt(state, bus, InterruptRequest::Nmi);
+    }
     if (state.CycleBudget > 0) return state.PC;
     const InterruptRequest request = bus.EndOfScanline();
     state.CycleBudget = state.CyclesPerLine;
-    if (request == InterruptRequest::Irq || request == InterruptRequest::Nmi) {
-        CpuInterrupt(state, bus, request);
-    }
+    if (request != InterruptRequest::Stop && request != InterruptRequest::None)
+        CpuTakeRequest(state, bus, request);
     return state.PC;
 }
 

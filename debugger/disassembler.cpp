@@ -8,260 +8,260 @@ namespace vexalo {
 const char* const DisassemblyPatterns[256] = {
     "BRK",           // 00
     "ORA ($nn, X)",  // 01
-    "NOP",           // 02
-    "NOP",           // 03
-    "TSB",           // 04
+    "JAM",           // 02
+    "SLO ($nn, X)",  // 03
+    "NOP $nn",       // 04
     "ORA $nn",       // 05
     "ASL nn",        // 06
-    "NOP",           // 07
+    "SLO $nn",       // 07
     "PHP",           // 08
     "ORA #nn",       // 09
     "ASL A",         // 0A
-    "NOP",           // 0B
-    "TSB",           // 0C
+    "ANC #nn",       // 0B
+    "NOP $nnnn",     // 0C
     "ORA $nnnn",     // 0D
     "ASL nnnn",      // 0E
-    "NOP",           // 0F
+    "SLO $nnnn",     // 0F
     "BPL nn",        // 10
     "ORA ($nn), Y",  // 11
-    "ORA $nn, X",    // 12
-    "NOP",           // 13
-    "TRB",           // 14
+    "JAM",           // 12
+    "SLO ($nn), Y",  // 13
+    "NOP $nn, X",    // 14
     "ORA $nn, X",    // 15
     "ASL nn, X",     // 16
-    "NOP",           // 17
+    "SLO $nn, X",    // 17
     "CLC",           // 18
     "ORA $nnnn, Y",  // 19
-    "INA",           // 1A
-    "NOP",           // 1B
-    "TRB",           // 1C
+    "NOP",           // 1A
+    "SLO $nnnn, Y",  // 1B
+    "NOP $nnnn, X",  // 1C
     "ORA $nnnn, X",  // 1D
     "ASL nnnn, X",   // 1E
-    "NOP",           // 1F
+    "SLO $nnnn, X",  // 1F
     "JSR $nnnn",     // 20
     "AND (nn, X)",   // 21
-    "NOP",           // 22
-    "NOP",           // 23
+    "JAM",           // 22
+    "RLA ($nn, X)",  // 23
     "BIT nn",        // 24
     "AND nn",        // 25
     "ROL $nn",       // 26
-    "NOP",           // 27
+    "RLA $nn",       // 27
     "PLP",           // 28
     "AND #nn",       // 29
     "ROL A",         // 2A
-    "NOP",           // 2B
+    "ANC #nn",       // 2B
     "BIT nnnn",      // 2C
     "AND nnnn",      // 2D
     "ROL $nnnn",     // 2E
-    "NOP",           // 2F
+    "RLA $nnnn",     // 2F
     "BMI nn",        // 30
     "AND (nn), Y",   // 31
-    "AND nn, X",     // 32
-    "NOP",           // 33
-    "BIT",           // 34
+    "JAM",           // 32
+    "RLA ($nn), Y",  // 33
+    "NOP $nn, X",    // 34
     "AND nn, X",     // 35
     "ROL $nn, X",    // 36
-    "NOP",           // 37
+    "RLA $nn, X",    // 37
     "SEC",           // 38
     "AND nnnn, Y",   // 39
-    "DEA",           // 3A
-    "NOP",           // 3B
-    "BIT",           // 3C
+    "NOP",           // 3A
+    "RLA $nnnn, Y",  // 3B
+    "NOP $nnnn, X",  // 3C
     "AND nnnn, X",   // 3D
     "ROL $nnnn, X",  // 3E
-    "NOP",           // 3F
+    "RLA $nnnn, X",  // 3F
     "RTI",           // 40
     "EOR ($nn, X)",  // 41
-    "NOP",           // 42
-    "NOP",           // 43
-    "NOP",           // 44
+    "JAM",           // 42
+    "SRE ($nn, X)",  // 43
+    "NOP $nn",       // 44
     "EOR $nn",       // 45
     "LSR $nn",       // 46
-    "NOP",           // 47
+    "SRE $nn",       // 47
     "PHA",           // 48
     "EOR #nn",       // 49
     "LSR A",         // 4A
-    "NOP",           // 4B
+    "ALR #nn",       // 4B
     "JMP $nnnn",     // 4C
     "EOR $nnnn",     // 4D
     "LSR $nnnn",     // 4E
-    "NOP",           // 4F
+    "SRE $nnnn",     // 4F
     "BVC nn",        // 50
     "EOR ($nn), Y",  // 51
-    "EOR $nn, X",    // 52
-    "NOP",           // 53
-    "NOP",           // 54
+    "JAM",           // 52
+    "SRE ($nn), Y",  // 53
+    "NOP $nn, X",    // 54
     "EOR $nn, X",    // 55
     "LSR $nn, X",    // 56
-    "NOP",           // 57
+    "SRE $nn, X",    // 57
     "CLI",           // 58
     "EOR $nnnn, Y",  // 59
-    "PHY",           // 5A
-    "NOP",           // 5B
-    "NOP",           // 5C
+    "NOP",           // 5A
+    "SRE $nnnn, Y",  // 5B
+    "NOP $nnnn, X",  // 5C
     "EOR $nnnn, X",  // 5D
     "LSR $nnnn, X",  // 5E
-    "NOP",           // 5F
+    "SRE $nnnn, X",  // 5F
     "RTS",           // 60
     "ADC (nn, X)",   // 61
-    "NOP",           // 62
-    "NOP",           // 63
-    "STZ",           // 64
+    "JAM",           // 62
+    "RRA ($nn, X)",  // 63
+    "NOP $nn",       // 64
     "ADC nn",        // 65
     "ROR $nn",       // 66
-    "NOP",           // 67
+    "RRA $nn",       // 67
     "PLA",           // 68
     "ADC #nn",       // 69
     "ROR A",         // 6A
-    "NOP",           // 6B
+    "ARR #nn",       // 6B
     "JMP ($nnnn)",   // 6C
     "ADC nnnn",      // 6D
     "ROR $nnnn",     // 6E
-    "NOP",           // 6F
+    "RRA $nnnn",     // 6F
     "BVS nn",        // 70
     "ADC (nn), Y",   // 71
-    "ADC nn, X",     // 72
-    "NOP",           // 73
-    "STZ",           // 74
+    "JAM",           // 72
+    "RRA ($nn), Y",  // 73
+    "NOP $nn, X",    // 74
     "ADC nn, X",     // 75
     "ROR $nn, X",    // 76
-    "NOP",           // 77
+    "RRA $nn, X",    // 77
     "SEI",           // 78
     "ADC nnnn, Y",   // 79
-    "PLY",           // 7A
-    "NOP",           // 7B
-    "JMP",           // 7C
+    "NOP",           // 7A
+    "RRA $nnnn, Y",  // 7B
+    "NOP $nnnn, X",  // 7C
     "ADC nnnn, X",   // 7D
     "ROR $nnnn, X",  // 7E
-    "NOP",           // 7F
-    "BRA",           // 80
+    "RRA $nnnn, X",  // 7F
+    "NOP #nn",       // 80
     "STA ($nn, X)",  // 81
-    "NOP",           // 82
-    "NOP",           // 83
+    "NOP #nn",       // 82
+    "SAX ($nn, X)",  // 83
     "STY $nn",       // 84
     "STA $nn",       // 85
     "STX $nn",       // 86
-    "NOP",           // 87
+    "SAX $nn",       // 87
     "DEY",           // 88
-    "BIT",           // 89
+    "NOP #nn",       // 89
     "TXA",           // 8A
-    "NOP",           // 8B
+    "XAA #nn",       // 8B
     "STY $nnnn",     // 8C
     "STA $nnnn",     // 8D
     "STX $nnnn",     // 8E
-    "NOP",           // 8F
+    "SAX $nnnn",     // 8F
     "BCC nn",        // 90
     "STA ($nn), Y",  // 91
-    "STA $nn, X",    // 92
-    "NOP",           // 93
+    "JAM",           // 92
+    "SHA ($nn), Y",  // 93
     "STY $nn, X",    // 94
     "STA $nn, X",    // 95
     "STX $nn, Y",    // 96
-    "NOP",           // 97
+    "SAX $nn, Y",    // 97
     "TYA",           // 98
     "STA $nnnn, Y",  // 99
     "TXS",           // 9A
-    "NOP",           // 9B
-    "STZ",           // 9C
+    "TAS $nnnn, Y",  // 9B
+    "SHY $nnnn, X",  // 9C
     "STA $nnnn, X",  // 9D
-    "STZ",           // 9E
-    "NOP",           // 9F
+    "SHX $nnnn, Y",  // 9E
+    "SHA $nnnn, Y",  // 9F
     "LDY #nn",       // A0
     "LDA ($nn, X)",  // A1
     "LDX #nn",       // A2
-    "NOP",           // A3
+    "LAX ($nn, X)",  // A3
     "LDY $nn",       // A4
     "LDA $nn",       // A5
     "LDX $nn",       // A6
-    "NOP",           // A7
+    "LAX $nn",       // A7
     "TAY",           // A8
     "LDA #nn",       // A9
     "TAX",           // AA
-    "NOP",           // AB
+    "LAX #nn",       // AB
     "LDY $nnnn",     // AC
     "LDA $nnnn",     // AD
     "LDX $nnnn",     // AE
-    "NOP",           // AF
+    "LAX $nnnn",     // AF
     "BCS nn",        // B0
     "LDA ($nn), Y",  // B1
-    "LDA $nn, X",    // B2
-    "NOP",           // B3
+    "JAM",           // B2
+    "LAX ($nn), Y",  // B3
     "LDY $nn, X",    // B4
     "LDA $nn, X",    // B5
     "LDX $nn, Y",    // B6
-    "NOP",           // B7
+    "LAX $nn, Y",    // B7
     "CLV",           // B8
     "LDA $nnnn, Y",  // B9
     "TSX",           // BA
-    "NOP",           // BB
+    "LAS $nnnn, Y",  // BB
     "LDY $nnnn, X",  // BC
     "LDA $nnnn, X",  // BD
     "LDX $nnnn, Y",  // BE
-    "NOP",           // BF
+    "LAX $nnnn, Y",  // BF
     "CPY #nn",       // C0
     "CMP (nn, X)",   // C1
-    "NOP",           // C2
-    "NOP",           // C3
+    "NOP #nn",       // C2
+    "DCP ($nn, X)",  // C3
     "CPY nn",        // C4
     "CMP nn",        // C5
     "DEC nn",        // C6
-    "NOP",           // C7
+    "DCP $nn",       // C7
     "INY",           // C8
     "CMP #nn",       // C9
     "DEX",           // CA
-    "NOP",           // CB
+    "SBX #nn",       // CB
     "CPY nnnn",      // CC
     "CMP nnnn",      // CD
     "DEC nnnn",      // CE
-    "NOP",           // CF
+    "DCP $nnnn",     // CF
     "BNE nn",        // D0
     "CMP (nn), Y",   // D1
-    "CMP nn, X",     // D2
-    "NOP",           // D3
-    "NOP",           // D4
+    "JAM",           // D2
+    "DCP ($nn), Y",  // D3
+    "NOP $nn, X",    // D4
     "CMP nn, X",     // D5
     "DEC nn, X",     // D6
-    "NOP",           // D7
+    "DCP $nn, X",    // D7
     "CLD",           // D8
     "CMP nnnn, Y",   // D9
-    "PHX",           // DA
-    "NOP",           // DB
-    "NOP",           // DC
+    "NOP",           // DA
+    "DCP $nnnn, Y",  // DB
+    "NOP $nnnn, X",  // DC
     "CMP nnnn, X",   // DD
     "DEC nnnn, X",   // DE
-    "NOP",           // DF
+    "DCP $nnnn, X",  // DF
     "CPX #nn",       // E0
     "SBC ($nn, X)",  // E1
-    "NOP",           // E2
-    "NOP",           // E3
+    "NOP #nn",       // E2
+    "ISC ($nn, X)",  // E3
     "CPX nn",        // E4
     "SBC $nn",       // E5
     "INC $nn",       // E6
-    "NOP",           // E7
+    "ISC $nn",       // E7
     "INX",           // E8
     "SBC #nn",       // E9
     "NOP",           // EA
-    "NOP",           // EB
+    "SBC #nn",       // EB
     "CPX nnnn",      // EC
     "SBC $nnnn",     // ED
     "INC $nnnn",     // EE
-    "NOP",           // EF
+    "ISC $nnnn",     // EF
     "BEQ nn",        // F0
     "SBC ($nn), Y",  // F1
-    "SBC $nn, X",    // F2
-    "NOP",           // F3
-    "NOP",           // F4
+    "JAM",           // F2
+    "ISC ($nn), Y",  // F3
+    "NOP $nn, X",    // F4
     "SBC $nn, X",    // F5
     "INC $nn, X",    // F6
-    "NOP",           // F7
+    "ISC $nn, X",    // F7
     "SED",           // F8
     "SBC $nnnn, Y",  // F9
-    "PLX",           // FA
-    "NOP",           // FB
-    "NOP",           // FC
+    "NOP",           // FA
+    "ISC $nnnn, Y",  // FB
+    "NOP $nnnn, X",  // FC
     "SBC $nnnn, X",  // FD
     "INC $nnnn, X",  // FE
-    "NOP",           // FF
+    "ISC $nnnn, X",  // FF
 };
 
 int InstructionLength(uint8_t opcode) {

@@ -2,10 +2,11 @@
 //
 // Each opcode has a fixed text pattern; "nn" in it stands for a one-byte operand and "nnnn" for a
 // two-byte operand, and the pattern also fixes how many bytes the line consumes (1 without a
-// placeholder, 2 with nn, 3 with nnnn). The texts and lengths are those of the debugger's
-// listing, quirks included: not every mnemonic family writes "$", branches show their raw offset
-// byte, undocumented opcodes take one byte except 12, 32, ..., F2, which are listed with their
-// family's zero-page,X text and take two.
+// placeholder, 2 with nn, 3 with nnnn). The documented opcodes keep the debugger's listing texts,
+// quirks included: not every mnemonic family writes "$", and branches show their raw offset
+// byte. The undocumented ones are listed under their usual NMOS names (LAX, SAX, DCP, ISC, SLO,
+// RLA, SRE, RRA, ANC, ALR, ARR, XAA, SBX, SHA, SHX, SHY, TAS, LAS, NOP, JAM) with the lengths
+// the CPU executes them with.
 #pragma once
 
 #include <cstdint>

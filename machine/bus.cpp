@@ -1,6 +1,7 @@
 // The I/O area of the CPU's memory map ($2000-$5FFF) and the sprite transfer.
 #include "machine/bus.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "input/joypad.h"
@@ -20,6 +21,12 @@ uint8_t IoRead(Machine& m, uint16_t address) {
     }
     m.log.AppendIgnoredRead(address);
     return 0xFF;
+}
+
+void LogCpuJammed(Machine& m, uint16_t address) {
+    char line[32];
+    std::snprintf(line, sizeof line, "CPU jammed at $%04X", address);
+    m.log.Append(line);
 }
 
 void IoWrite(Machine& m, uint16_t address, uint8_t value) {

@@ -13,6 +13,8 @@ namespace vexalo {
 uint8_t IoRead(Machine& m, uint16_t address);
 void IoWrite(Machine& m, uint16_t address, uint8_t value);
 void SpriteDma(Machine& m, uint8_t value);
+// The log line of a JAM opcode, which has stopped the CPU at `address`.
+void LogCpuJammed(Machine& m, uint16_t address);
 InterruptRequest EndOfScanline(Machine& m);
 // The rest of line 8 after a run yielded at its message point: the running test (Stop, with the
 // channels silenced, when `running` is clear), then the mapper's hook, the scroll take-over and
@@ -91,6 +93,21 @@ struct MachineBus {
             IoWrite(m, address, value);
         }
     }
+
+    // A read-modify-write's two writes on consecutive cycles: the unmodified byte, then the
+    // result. Internal RAM keeps only the result, which is all that two writes leave there.
+    void WriteTwice(uint16_t address, uint8_t unmodified, uint8_t result) const {
+        if (address < 0x2000) {
+            m.internalRam[address & 0x07FF] = result;
+            return;
+        }
+        WriteByte(address, unmodified);
+        m.writeFollowsWrite = true;
+        WriteByte(address, result);
+        m.writeFollowsWrite = false;
+    }
+
+    void CpuJammed(uint16_t address) const { LogCpuJammed(m, address); }
 
     InterruptRequest EndOfScanline() const { return vexalo::EndOfScanline(m); }
 };

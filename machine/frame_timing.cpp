@@ -78,7 +78,7 @@ InterruptRequest EndOfScanline(Machine& m) {
         if ((ppu.ppuMask & 0x10) && m.frameSkipCounter == 0) RenderSprites(m, kFirstDrawnLine);
         ppu.ppuStatus = (ppu.ppuStatus | 0x80) & 0xBF;
         ppu.scrollToggle = 0;
-        if (ppu.ppuControl & 0x80) return InterruptRequest::Nmi;
+        if (ppu.ppuControl & 0x80) return InterruptRequest::NmiAfterInstruction;
     } else if (line == kFirstDrawnLine) {
         if (MessagePoint(m)) return InterruptRequest::Stop;
     }

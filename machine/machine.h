@@ -56,6 +56,9 @@ struct Machine {
     int sprite0Line = 0;
     int soundCountdown = 1;  // the first end-of-scanline call runs the sound tick
     bool running = false;
+    // The CPU write in progress comes on the cycle right after another: a read-modify-write's
+    // second write. Set only during that write.
+    bool writeFollowsWrite = false;
     // End-of-scanline calls left before the run loop yields (returns Stop while `running` stays
     // set) at the end of a line without an interrupt; negative means never. Lets a host run a
     // given number of lines at a time.

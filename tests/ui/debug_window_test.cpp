@@ -436,7 +436,9 @@ class DebugWindowTest : public QObject {
         const size_t logLines = m.log.Lines().size();
         Debugger d(*engine);
         QCOMPARE(d.Line("1FFE")->text(1), QStringLiteral("LDA $FF34"));
-        QCOMPARE(d.Line("2001")->text(1), QStringLiteral("NOP"));
+        // The I/O area lists as $FF bytes: ISC $FFFF,X, three bytes each.
+        QCOMPARE(d.Line("2001")->text(1), QStringLiteral("ISC $FFFF, X"));
+        QCOMPARE(d.Line("2004")->text(1), QStringLiteral("ISC $FFFF, X"));
         QCOMPARE(d.list->topLevelItemCount(), 18);
         QCOMPARE(m.log.Lines().size(), logLines);  // no "Ignore read at address $2000"
     }

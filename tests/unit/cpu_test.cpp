@@ -34,6 +34,8 @@ class CpuTest : public ::testing::Test {
         cpu.PC = at;
         cpu.CyclesPerLine = 122;
         cpu.CycleBudget = 122;
+        cpu.Jammed = false;
+        cpu.NmiPending = false;
         bus.log.clear();
     }
     // Executes one instruction; returns the cycles it charged.
@@ -276,10 +278,96 @@ const MemoryOp kMemoryOps[] = {
     {0xD6, Mode::ZpX, Use::Modify},
     {0xCE, Mode::Abs, Use::Modify},
     {0xDE, Mode::AbsX, Use::Modify},
+    // Undocumented: SLO RLA SRE RRA DCP ISC in their seven modes
+    {0x07, Mode::Zp, Use::Modify},
+    {0x17, Mode::ZpX, Use::Modify},
+    {0x0F, Mode::Abs, Use::Modify},
+    {0x1F, Mode::AbsX, Use::Modify},
+    {0x1B, Mode::AbsY, Use::Modify},
+    {0x03, Mode::IndX, Use::Modify},
+    {0x13, Mode::IndY, Use::Modify},
+    {0x27, Mode::Zp, Use::Modify},
+    {0x37, Mode::ZpX, Use::Modify},
+    {0x2F, Mode::Abs, Use::Modify},
+    {0x3F, Mode::AbsX, Use::Modify},
+    {0x3B, Mode::AbsY, Use::Modify},
+    {0x23, Mode::IndX, Use::Modify},
+    {0x33, Mode::IndY, Use::Modify},
+    {0x47, Mode::Zp, Use::Modify},
+    {0x57, Mode::ZpX, Use::Modify},
+    {0x4F, Mode::Abs, Use::Modify},
+    {0x5F, Mode::AbsX, Use::Modify},
+    {0x5B, Mode::AbsY, Use::Modify},
+    {0x43, Mode::IndX, Use::Modify},
+    {0x53, Mode::IndY, Use::Modify},
+    {0x67, Mode::Zp, Use::Modify},
+    {0x77, Mode::ZpX, Use::Modify},
+    {0x6F, Mode::Abs, Use::Modify},
+    {0x7F, Mode::AbsX, Use::Modify},
+    {0x7B, Mode::AbsY, Use::Modify},
+    {0x63, Mode::IndX, Use::Modify},
+    {0x73, Mode::IndY, Use::Modify},
+    {0xC7, Mode::Zp, Use::Modify},
+    {0xD7, Mode::ZpX, Use::Modify},
+    {0xCF, Mode::Abs, Use::Modify},
+    {0xDF, Mode::AbsX, Use::Modify},
+    {0xDB, Mode::AbsY, Use::Modify},
+    {0xC3, Mode::IndX, Use::Modify},
+    {0xD3, Mode::IndY, Use::Modify},
+    {0xE7, Mode::Zp, Use::Modify},
+    {0xF7, Mode::ZpX, Use::Modify},
+    {0xEF, Mode::Abs, Use::Modify},
+    {0xFF, Mode::AbsX, Use::Modify},
+    {0xFB, Mode::AbsY, Use::Modify},
+    {0xE3, Mode::IndX, Use::Modify},
+    {0xF3, Mode::IndY, Use::Modify},
+    // Undocumented: LAX, SAX, LAS, the immediates and the NOPs that read
+    {0xA7, Mode::Zp, Use::Load},
+    {0xB7, Mode::ZpY, Use::Load},
+    {0xAF, Mode::Abs, Use::Load},
+    {0xBF, Mode::AbsY, Use::Load},
+    {0xA3, Mode::IndX, Use::Load},
+    {0xB3, Mode::IndY, Use::Load},
+    {0x87, Mode::Zp, Use::Store},
+    {0x97, Mode::ZpY, Use::Store},
+    {0x8F, Mode::Abs, Use::Store},
+    {0x83, Mode::IndX, Use::Store},
+    {0xBB, Mode::AbsY, Use::Load},
+    {0x0B, Mode::Imm, Use::Load},
+    {0x2B, Mode::Imm, Use::Load},
+    {0x4B, Mode::Imm, Use::Load},
+    {0x6B, Mode::Imm, Use::Load},
+    {0x8B, Mode::Imm, Use::Load},
+    {0xAB, Mode::Imm, Use::Load},
+    {0xCB, Mode::Imm, Use::Load},
+    {0xEB, Mode::Imm, Use::Load},
+    {0x80, Mode::Imm, Use::Load},
+    {0x82, Mode::Imm, Use::Load},
+    {0x89, Mode::Imm, Use::Load},
+    {0xC2, Mode::Imm, Use::Load},
+    {0xE2, Mode::Imm, Use::Load},
+    {0x04, Mode::Zp, Use::Load},
+    {0x44, Mode::Zp, Use::Load},
+    {0x64, Mode::Zp, Use::Load},
+    {0x14, Mode::ZpX, Use::Load},
+    {0x34, Mode::ZpX, Use::Load},
+    {0x54, Mode::ZpX, Use::Load},
+    {0x74, Mode::ZpX, Use::Load},
+    {0xD4, Mode::ZpX, Use::Load},
+    {0xF4, Mode::ZpX, Use::Load},
+    {0x0C, Mode::Abs, Use::Load},
+    {0x1C, Mode::AbsX, Use::Load},
+    {0x3C, Mode::AbsX, Use::Load},
+    {0x5C, Mode::AbsX, Use::Load},
+    {0x7C, Mode::AbsX, Use::Load},
+    {0xDC, Mode::AbsX, Use::Load},
+    {0xFC, Mode::AbsX, Use::Load},
 };
 
 TEST_F(CpuTest, EveryDataOpcodeUsesItsAddressingMode) {
-    EXPECT_EQ(std::size(kMemoryOps), 8u * 8 - 1 + 5 + 5 + 3 + 3 + 3 + 3 + 2 + 6 * 4);
+    EXPECT_EQ(std::size(kMemoryOps), 8u * 8 - 1 + 5 + 5 + 3 + 3 + 3 + 3 + 2 + 6 * 4 +  // documented
+                                         6 * 7 + 6 + 4 + 1 + 8 + 5 + 3 + 6 + 1 +
+                                         6);  // undocumented
     for (const MemoryOp& op : kMemoryOps) {
         SCOPED_TRACE(::testing::Message() << "opcode $" << std::hex << int(op.opcode));
         bus = FlatBus{};
@@ -316,8 +404,10 @@ TEST_F(CpuTest, EveryDataOpcodeUsesItsAddressingMode) {
 
         std::vector<BusAccess> expected = pointer;
         if (op.mode != Mode::Imm) {
-            if (op.use == Use::Load) expected.push_back(BusRead(address, old));
-            if (op.use == Use::Modify) expected.push_back(BusRead(address, old));
+            // A read-modify-write writes the unmodified byte back before the result.
+            if (op.use == Use::Load || op.use == Use::Modify)
+                expected.push_back(BusRead(address, old));
+            if (op.use == Use::Modify) expected.push_back(BusWrite(address, old));
             if (op.use == Use::Store || op.use == Use::Modify) {
                 expected.push_back(BusWrite(address, bus.memory[address]));
             }
@@ -635,7 +725,7 @@ TEST_F(CpuTest, AccumulatorShiftsAndRotates) {
     }
 }
 
-TEST_F(CpuTest, MemoryReadModifyWriteReadsOnceAndWritesOnce) {
+TEST_F(CpuTest, MemoryReadModifyWriteWritesTheUnmodifiedByteThenTheResult) {
     struct Case {
         uint8_t opcode, value, pIn, result, pOut;
     };
@@ -659,9 +749,9 @@ TEST_F(CpuTest, MemoryReadModifyWriteReadsOnceAndWritesOnce) {
         EXPECT_EQ(bus.memory[0x0042], c.result);
         EXPECT_EQ(cpu.P, c.pOut);
         EXPECT_EQ(cpu.A, 0x33);
-        const std::vector<BusAccess> expected = {BusFetch(0x8000, c.opcode), BusFetch(0x8001, 0x42),
-                                                 BusRead(0x0042, c.value),
-                                                 BusWrite(0x0042, c.result)};
+        const std::vector<BusAccess> expected = {
+            BusFetch(0x8000, c.opcode), BusFetch(0x8001, 0x42), BusRead(0x0042, c.value),
+            BusWrite(0x0042, c.value), BusWrite(0x0042, c.result)};
         EXPECT_EQ(bus.log, expected);
     }
 }
@@ -904,36 +994,89 @@ const uint8_t kUndocumented[] = {
     0xDC, 0xDF, 0xE2, 0xE3, 0xE7, 0xEB, 0xEF, 0xF2, 0xF3, 0xF4, 0xF7, 0xFA, 0xFB, 0xFC, 0xFF,
 };
 
-TEST_F(CpuTest, UndocumentedOpcodesAreOneByteNoOps) {
-    ASSERT_EQ(std::size(kUndocumented), 105u);
-    // None of them is an opcode with a data access.
-    for (const MemoryOp& op : kMemoryOps) {
-        EXPECT_EQ(std::count(std::begin(kUndocumented), std::end(kUndocumented), op.opcode), 0);
+const uint8_t kJams[] = {0x02, 0x12, 0x22, 0x32, 0x42, 0x52, 0x62, 0x72, 0x92, 0xB2, 0xD2, 0xF2};
+
+// The length of an undocumented opcode on the NMOS 6502, from its place in the opcode matrix.
+int UndocumentedLength(uint8_t opcode) {
+    switch (opcode & 0x1F) {
+        case 0x1A: return 1;  // the implied NOPs
+        case 0x0C:
+        case 0x0F:
+        case 0x1B:
+        case 0x1C:
+        case 0x1E:  // absolute, absolute,X/Y
+        case 0x1F: return 3;
+        default: return 2;  // immediate, zp, (zp)
     }
-    std::mt19937 random(7);
+}
+
+TEST_F(CpuTest, UndocumentedOpcodesTakeTheirLengthAndBaseCycles) {
+    ASSERT_EQ(std::size(kUndocumented), 105u);
+    const int baseCycles[][2] = {{0x1C, 4}, {0xBB, 4}, {0x03, 8}, {0x13, 8}, {0x1B, 7},
+                                 {0x9F, 5}, {0x93, 6}, {0xA7, 3}, {0xB3, 5}, {0xEB, 2}};
+    for (const auto& [opcode, cycles] : baseCycles) EXPECT_EQ(CycleTable[opcode], cycles);
     for (uint8_t opcode : kUndocumented) {
+        if (std::count(std::begin(kJams), std::end(kJams), opcode)) continue;
         SCOPED_TRACE(::testing::Message() << "opcode $" << std::hex << int(opcode));
         bus = FlatBus{};
-        for (auto& b : bus.memory) b = uint8_t(random());
-        Start({opcode, 0xA9, 0x00});
-        const auto memoryBefore = bus.memory;
-        cpu.A = uint8_t(random());
-        cpu.X = uint8_t(random());
-        cpu.Y = uint8_t(random());
-        cpu.S = uint8_t(random());
-        cpu.P = uint8_t(random());
-        CpuState expected = cpu;
-        expected.PC = 0x8001;
-        expected.CycleBudget -= CycleTable[opcode];
-        Step();
-        EXPECT_EQ(std::memcmp(&expected, &cpu, sizeof cpu), 0);
-        EXPECT_EQ(bus.log, std::vector<BusAccess>{BusFetch(0x8000, opcode)});
-        EXPECT_TRUE(bus.memory == memoryBefore);
+        Start({opcode, 0x40, 0x03});
+        cpu.S = 0xF0;
+        EXPECT_EQ(Step(), CycleTable[opcode]);
+        EXPECT_EQ(cpu.PC, 0x8000 + UndocumentedLength(opcode));
     }
-    // A few table entries, which are what an undocumented opcode costs.
-    EXPECT_EQ(CycleTable[0x02], 2);
-    EXPECT_EQ(CycleTable[0x03], 8);
-    EXPECT_EQ(CycleTable[0xFF], 7);
+}
+
+TEST_F(CpuTest, UnstableOpcodesFollowTheirCommonDescription) {
+    // TAS abs,Y: S = A AND X, then S AND (high byte + 1) at the address.
+    Start({0x9B, 0x00, 0x12});
+    cpu.A = 0xF3;
+    cpu.X = 0x7E;
+    cpu.Y = 0x04;
+    Step();
+    EXPECT_EQ(cpu.S, 0x72);
+    EXPECT_EQ(bus.memory[0x1204], 0x72 & 0x13);
+    // SHY abs,X across a page: the stored byte also replaces the address's high byte.
+    Start({0x9C, 0xF0, 0x12});
+    cpu.Y = 0x05;
+    cpu.X = 0x20;
+    Step();
+    EXPECT_EQ(bus.log.back(), BusWrite(0x0110, 0x05 & 0x13));
+    // XAA and LAX #imm mix in $EE.
+    Start({0x8B, 0xFF, 0xAB, 0x3C});
+    cpu.A = 0x00;
+    cpu.X = 0xFF;
+    Step();
+    EXPECT_EQ(cpu.A, 0xEE);
+    cpu.A = 0x11;
+    Step();
+    EXPECT_EQ(cpu.A, 0x3C);
+    EXPECT_EQ(cpu.X, 0x3C);
+}
+
+TEST_F(CpuTest, AJamStopsTheCpuUntilReset) {
+    for (uint8_t opcode : kJams) {
+        SCOPED_TRACE(::testing::Message() << "opcode $" << std::hex << int(opcode));
+        bus = FlatBus{};
+        Start({0xEA, opcode, 0xE8});
+        bus.SetWord(0xFFFA, 0x9000);
+        bus.SetWord(0xFFFE, 0x9000);
+        bus.SetWord(0xFFFC, 0x8000);
+        // The run loop: the JAM ends the scanline at once, and from then on it is the only
+        // instruction fetched; neither interrupt is entered.
+        bus.script = {IR::Nmi, IR::Irq, IR::NmiAfterInstruction, IR::Stop};
+        cpu.P = 0x20;
+        CpuRun(cpu, bus);
+        EXPECT_TRUE(cpu.Jammed);
+        EXPECT_FALSE(cpu.NmiPending);
+        EXPECT_EQ(cpu.PC, 0x8001);
+        EXPECT_EQ(cpu.S, 0xFF);
+        EXPECT_EQ(bus.endOfScanlineCalls, 4);
+        // A debugger step stays on it too.
+        EXPECT_EQ(CpuDebugStep(cpu, bus), 0x8001);
+        CpuReset(cpu, bus);
+        EXPECT_FALSE(cpu.Jammed);
+        EXPECT_EQ(CpuStepInstruction(cpu, bus), 0x8001);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1007,6 +1150,54 @@ TEST_F(CpuTest, RunEntersReportedInterruptWithItsCyclesFromTheFreshBudget) {
     EXPECT_EQ(atCall[1].CycleBudget, -1);
     EXPECT_EQ(bus.Word(0x01FE), 0x8000 + 61);  // return address pushed
     EXPECT_EQ(cpu.CycleBudget, 122);
+}
+
+TEST_F(CpuTest, TheVerticalBlankNmiIsEnteredAfterOneMoreInstruction) {
+    // The same run without and with a hook (which sees the budget the instruction starts with).
+    for (const bool hooked : {false, true}) {
+        SCOPED_TRACE(hooked ? "hooked" : "plain");
+        bus = FlatBus{};
+        Start({});
+        FillNops(bus, 0x8000, 100);
+        FillNops(bus, 0x9000, 100);
+        bus.SetWord(0xFFFA, 0x9000);
+        std::vector<CpuState> atCall;
+        bus.onEndOfScanline = [&] {
+            atCall.push_back(cpu);
+            return IR::None;
+        };
+        bus.script = {IR::NmiAfterInstruction, IR::Stop};
+        std::vector<CpuState> seen;
+        if (hooked) {
+            CpuRun(cpu, bus, [&](const CpuState& s) { seen.push_back(s); });
+            ASSERT_GE(seen.size(), 63u);
+            EXPECT_EQ(seen[61].PC, 0x8000 + 61);  // the instruction after the line's end...
+            EXPECT_EQ(seen[61].CycleBudget, 122);
+            EXPECT_FALSE(seen[61].NmiPending && seen[62].PC != 0x9000);
+            EXPECT_EQ(seen[62].PC, 0x9000);  // ...then the handler
+            EXPECT_EQ(seen[62].CycleBudget, 122 - 2 - 7);
+        } else {
+            CpuRun(cpu, bus);
+        }
+        ASSERT_EQ(atCall.size(), 2u);
+        EXPECT_EQ(atCall[0].PC, 0x8000 + 61);
+        EXPECT_EQ(bus.Word(0x01FE), 0x8000 + 62);  // return address: past that instruction
+        // 122 - 2 - 7 = 113 cycles: the 57th NOP of the handler uses them up.
+        EXPECT_EQ(atCall[1].PC, 0x9000 + 57);
+        EXPECT_EQ(atCall[1].CycleBudget, -1);
+        EXPECT_FALSE(cpu.NmiPending);
+    }
+    // A debugger step does the same: the step that ends the line only marks the NMI pending.
+    bus = FlatBus{};
+    Start({0xAD, 0x00, 0x03, 0xEA});
+    bus.SetWord(0xFFFA, 0xC5A0);
+    cpu.CycleBudget = 2;
+    bus.script = {IR::NmiAfterInstruction};
+    EXPECT_EQ(CpuDebugStep(cpu, bus), 0x8003);
+    EXPECT_TRUE(cpu.NmiPending);
+    EXPECT_EQ(CpuDebugStep(cpu, bus), 0xC5A0);
+    EXPECT_EQ(bus.Word(0x01FE), 0x8004);
+    EXPECT_EQ(cpu.CycleBudget, 122 - 2 - 7);
 }
 
 TEST_F(CpuTest, MaskedIrqAtScanlineEndIsLostForGood) {

@@ -43,7 +43,7 @@ TEST_F(FrameTimingTest, VerticalBlankRunsFromLine231ToLine0) {
     m().ppu.ppuControl = 0x80;
     EXPECT_EQ(Lines(230), InterruptRequest::None);
     EXPECT_EQ(m().ppu.ppuStatus & 0x80, 0);
-    EXPECT_EQ(Lines(1), InterruptRequest::Nmi);
+    EXPECT_EQ(Lines(1), InterruptRequest::NmiAfterInstruction);
     EXPECT_EQ(m().scanline, 231);
     EXPECT_EQ(m().ppu.ppuStatus & 0x80, 0x80);
     EXPECT_EQ(Lines(12), InterruptRequest::None);
@@ -96,7 +96,7 @@ TEST_F(FrameTimingTest, AHostThatRunsLinesGetsControlBackWithoutLosingAnInterrup
     m().ppu.ppuControl = 0x80;
     m().linesUntilYield = 231;
     EXPECT_EQ(Lines(230), InterruptRequest::None);
-    EXPECT_EQ(Lines(1), InterruptRequest::Nmi);  // line 231's NMI is delivered first
+    EXPECT_EQ(Lines(1), InterruptRequest::NmiAfterInstruction);  // line 231's NMI comes first
     EXPECT_EQ(Lines(1), InterruptRequest::Stop);
     EXPECT_TRUE(m().running);
 }

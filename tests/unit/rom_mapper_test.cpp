@@ -289,6 +289,21 @@ TEST(RomMapperTest, Mmc1SerialRegistersSwitchPrgChrAndMirroring) {
     EXPECT_TRUE(m.cart.verticalMirroring);
 }
 
+TEST(RomMapperTest, Mmc1TakesOnlyTheFirstWriteOfAReadModifyWrite) {
+    // INC on a $FF byte: the unmodified $FF resets the shift register, and the $00 written on
+    // the next cycle is ignored, so the three bits before it are gone and the next five count.
+    MapperCartridge cart("mmc1_rmw_test");
+    ASSERT_TRUE(cart.started());
+    cart.RunFrames(10);
+    const Machine& m = cart.machine();
+    ExpectRecord(m, {
+                        {Prg16(5, 7), Chr8(0), kVertical},
+                        {Prg16(5, 7), Chr8(0), kVertical},
+                        {Prg16(2, 7), Chr8(0), kVertical},
+                    });
+    EXPECT_EQ(m.mapper.mmc1ShiftCount, 0);
+}
+
 TEST(RomMapperTest, Mmc1WithoutChrRomWidensMirroringAndSwitchesPatternRam) {
     MapperCartridge cart("mmc1_chrram_test");
     ASSERT_TRUE(cart.started());
