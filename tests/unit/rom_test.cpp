@@ -5,8 +5,8 @@
 
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -530,8 +530,8 @@ TEST(DemoCartridge, DrawsPlaysAndAnswersTheJoypad) {
 struct RecordedRun {
     const char* image;
     int frames;
-    uint64_t frame;   // FrameChecksum
-    uint64_t ram;     // RamChecksum
+    uint64_t frame;  // FrameChecksum
+    uint64_t ram;    // RamChecksum
 };
 
 void PrintTo(const RecordedRun& run, std::ostream* out) {
@@ -563,12 +563,12 @@ TEST_P(OutsideCartridge, DrawsAndHoldsWhatWasRecorded) {
 // of a $FF byte (the read-modify-write's first write).
 INSTANTIATE_TEST_SUITE_P(
     Homebrew, OutsideCartridge,
-    ::testing::Values(
-        RecordedRun{"robotfindskitten.nes", 60, 0x7cf58d643662500f, 0x818698f0a5e7e124},
-        RecordedRun{"mappers.nes", 60, 0x30fa531ac83e9e0, 0xfb2a57ae965449b7},
-        RecordedRun{"hello_mmc3.nes", 60, 0x95af983ce5cb47fd, 0xc4cf2b452d8eef66},
-        RecordedRun{"lunarlimit.nes", 600, 0xefe5a1b2a53c7975, 0x44b843a78b74fecd},
-        RecordedRun{"hello_mmc1.nes", 600, 0xd700a0db0b0d73fc, 0x67588dcbc0388475}));
+    ::testing::Values(RecordedRun{"robotfindskitten.nes", 60, 0x7cf58d643662500f,
+                                  0x818698f0a5e7e124},
+                      RecordedRun{"mappers.nes", 60, 0x30fa531ac83e9e0, 0xfb2a57ae965449b7},
+                      RecordedRun{"hello_mmc3.nes", 60, 0x95af983ce5cb47fd, 0xc4cf2b452d8eef66},
+                      RecordedRun{"lunarlimit.nes", 600, 0xefe5a1b2a53c7975, 0x44b843a78b74fecd},
+                      RecordedRun{"hello_mmc1.nes", 600, 0xd700a0db0b0d73fc, 0x67588dcbc0388475}));
 
 }  // namespace
 }  // namespace vexalo
