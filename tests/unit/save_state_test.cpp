@@ -7,9 +7,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "cartridge/mapper.h"
+#include "cartridge/rewind.h"
 #include "input/input_device.h"
 #include "machine/save_state.h"
 #include "sound/midi_recorder.h"
@@ -248,6 +250,63 @@ TEST(SaveState, SlotsKeepThePreviousFileAndShowTheirPicture) {
     EXPECT_EQ(played.m().frame, firstPicture);
     EXPECT_EQ(played.m().framesCompleted, info.frame);
     EXPECT_FALSE(engine.StateSlotFile(10).size());
+}
+
+// The machine of every frame as it was played, then rewound one frame at a time: each rewound
+// frame is the very machine that was there, and play goes on from it as it did the first time.
+TEST(Rewind, SteppingBackGivesExactlyTheMachinesThatWereThere) {
+    for (const std::string& image :
+         {TestCartridgePath("mmc3_test"), TestCartridgePath("action53_test"),
+          SharedCartridgePath("hello_mmc1.nes")}) {
+        if (image.empty()) continue;
+        SCOPED_TRACE(image);
+        PlayedRun played(image);
+        ASSERT_TRUE(played.started);
+        Engine& engine = played.run.engine();
+        RewindBuffer rewind;
+        std::map<uint64_t, std::vector<uint8_t>> seen;
+        const auto now = [&] { return SaveMachineState(played.m(), engine.ImageSha1()); };
+        for (int f = 0; f < 200; ++f) {
+            engine.RunFrames(1);
+            rewind.Push(engine);
+            seen[played.m().messagePointsReached] = now();
+        }
+        const uint64_t last = played.m().messagePointsReached;
+        EXPECT_EQ(rewind.FramesHeld(), 199u);
+        for (int back = 1; back <= 150; ++back) {
+            ASSERT_TRUE(rewind.StepBack(engine));
+            ASSERT_EQ(played.m().messagePointsReached, last - back);
+            ASSERT_EQ(now(), seen[last - back]) << back << " frames back";
+        }
+        rewind.EndRewind(engine);
+        for (int f = 1; f <= 30; ++f) {
+            engine.RunFrames(1);
+            rewind.Push(engine);
+            ASSERT_EQ(now(), seen[last - 150 + f]) << f << " frames after the rewind";
+        }
+        EXPECT_EQ(rewind.FramesHeld(), 199u - 150u + 30u);
+    }
+}
+
+TEST(Rewind, TheOldestHistoryGoesFirstWhenTheMemoryIsFull) {
+    PlayedRun played(TestCartridgePath("mmc3_test"));
+    ASSERT_TRUE(played.started);
+    Engine& engine = played.run.engine();
+    const size_t limit = 200 * 1024;
+    RewindBuffer rewind(limit, 5, 10);
+    for (int f = 0; f < 600; ++f) {
+        engine.RunFrames(1);
+        rewind.Push(engine);
+        ASSERT_LE(rewind.MemoryUsed(), limit);
+    }
+    EXPECT_GT(rewind.FramesHeld(), 40u);
+    EXPECT_LT(rewind.FramesHeld(), 599u);
+    // A reset starts the history anew: nothing before it can be replayed into it.
+    engine.Reset();
+    engine.RunFrames(1);
+    rewind.Push(engine);
+    EXPECT_EQ(rewind.FramesHeld(), 0u);
+    EXPECT_FALSE(rewind.StepBack(engine));
 }
 
 std::string ReadText(const std::filesystem::path& p) {
