@@ -81,6 +81,8 @@ bool Engine::StartEngine(const std::string& fileName) {
         return false;
     }
     started_ = true;
+    imageSha1_ = ComputeImageDigest(m.cart);
+    undoLoad_.clear();
     host_->SetCartridgeCommandsEnabled(true);
     ResetEngine();
     m.log.Append("6502 engine started.");
@@ -142,6 +144,7 @@ void Engine::ResetEngine() {
     for (int p = 0; p < 2; ++p) m.pads.padState[p] = m.pads.padReadIndex[p] = 0;
     std::memset(m.ioRegisterImage.data(), 0, 0x0F);
     m.messagePointPending = false;  // nothing of the interrupted line runs on the reset machine
+    ++generation_;
     m.log.Append("Resetting 6502 engine ...");
     MachineBus bus{m};
     CpuReset(m.cpu, bus);
@@ -170,6 +173,8 @@ void Engine::StopEngine(BatterySave save) {
     ReleaseCartridge();
     if (m.sound.midiOpen) CloseSound(m);
     started_ = false;
+    imageSha1_ = {};
+    undoLoad_.clear();
     host_->VideoStop();
     m.log.Append("Cartridge discharged.");
     host_->SetStatusText("");
@@ -229,6 +234,7 @@ bool Engine::SuspendForDebugger() {
     const bool wasRunning = m.running;
     m.running = false;
     m.messagePointPending = false;
+    ++generation_;  // the debugger may change the machine
     return wasRunning;
 }
 

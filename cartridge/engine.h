@@ -28,11 +28,14 @@
 #include <array>
 #include <future>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "core/cpu.h"
 #include "machine/bus.h"
 #include "machine/machine.h"
+#include "machine/save_state.h"
 
 namespace vexalo {
 
@@ -49,6 +52,11 @@ class EngineHost : public MachineHost {
 // Battery file of an image: its directory, its name up to and including the first full stop,
 // then "sav" (Games/Quest.Two.nes gives Games/Quest.sav).
 std::string BatteryFileName(const std::string& romFilePath, const std::string& romFileName);
+
+// Where state slots live unless the host names another folder: the user's data folder,
+// $XDG_DATA_HOME/Ostrane/Vexalo/states (~/.local/share/... without XDG_DATA_HOME).
+std::string DefaultStateDirectory();
+constexpr int kStateSlots = 10;
 
 // Who asks for Free ROM: the command itself (the F3 key and the menu item), which acts also with
 // nothing loaded, or the program on its own account (a new load, closing the window, the end of
@@ -125,6 +133,44 @@ class Engine {
     // The message of the last flush that failed, empty once one has succeeded again.
     const std::string& FlushFailure() const { return lastFlushFailure_; }
 
+    // ---- Saved states (the format is in machine/save_state.h). Every call is a command: it runs
+    // at the command point, between two runs.
+
+    // SHA-1 of the loaded image's PRG and CHR pages as loaded; zeros with nothing loaded.
+    const ImageDigest& ImageSha1() const { return imageSha1_; }
+    // Counts the events after which the machine does not follow from its past by running: a
+    // start, a reset, a loaded state, a debugger session. The rewind buffer starts anew on them.
+    uint64_t Generation() const { return generation_; }
+    // The machine as a state file; empty with no started cartridge.
+    std::vector<uint8_t> SaveState() const;
+    // Takes the machine from a state. Refused (false) with the log line "State not loaded: WHAT:
+    // REASON" when it is of another image, of a newer format, damaged or truncated, or nothing is
+    // loaded; the machine is then unchanged. On success the replaced machine is kept for
+    // UndoLoadState, and, while running, the notes that sounded are released and the loaded ones
+    // sound.
+    bool LoadState(std::span<const uint8_t> state, const std::string& what = "state");
+    // The same through files. SaveStateFile writes through the temporary-file-and-rename writer;
+    // both throw FileError when the file cannot be written or read.
+    void SaveStateFile(const std::string& fileName) const;
+    bool LoadStateFile(const std::string& fileName);
+    // Takes back the last load (the machine it replaced); false when there is none.
+    bool UndoLoadState();
+
+    // Ten slots per image (0-9), files in the state folder named after the image and its SHA-1.
+    void SetStateDirectory(const std::string& directory) { stateDirectory_ = directory; }
+    const std::string& StateDirectory() const { return stateDirectory_; }
+    // The slot's file; empty with nothing loaded or a slot outside 0-9.
+    std::string StateSlotFile(int slot) const;
+    // Saves into the slot (creating the folder); a previous file is kept as FILE.bak for
+    // UndoSaveStateSlot. Throws FileError; the slot's file is then as it was.
+    void SaveStateSlot(int slot);
+    // Puts the slot's previous file back; false when there is none.
+    bool UndoSaveStateSlot(int slot);
+    // False (with the log line) when the slot is empty or its file refused.
+    bool LoadStateSlot(int slot);
+    // The slot's frame, time of saving and thumbnail; false for an empty or unreadable slot.
+    bool StateSlotInfo(int slot, StateInfo& info) const;
+
     bool CartridgeStarted() const { return started_; }
     bool Running() const { return machine_->running; }
 
@@ -181,6 +227,10 @@ class Engine {
     std::array<uint8_t, kBackedMemorySize> flushingBackedMemory_{};
     std::future<std::string> flush_;  // the failure message, empty on success
     std::string lastFlushFailure_;
+    ImageDigest imageSha1_{};
+    uint64_t generation_ = 0;
+    std::vector<uint8_t> undoLoad_;  // the machine the last state load replaced
+    std::string stateDirectory_ = DefaultStateDirectory();
 };
 
 }  // namespace vexalo

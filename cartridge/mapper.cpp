@@ -832,6 +832,10 @@ bool MapperSetup(Machine& m, int number) {
     return true;
 }
 
+bool MapperWritesPrgRom(const Machine& m) {
+    return m.cart.mapperNumber == 30 && SelfFlashing(m);
+}
+
 std::vector<int> SupportedMappers() {
     std::vector<int> numbers;
     for (const MapperEntry& entry : kMappers) numbers.push_back(entry.number);

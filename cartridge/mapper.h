@@ -26,6 +26,10 @@ void DefaultBankLayout(Machine& m);
 // Selects the mapper by its iNES number; false (with its log line) when it is not supported.
 bool MapperSetup(Machine& m, int number);
 
+// Whether the cartridge's program changes its own PRG-ROM in memory (the self-flashing board of
+// mapper 30), so a saved machine must hold it.
+bool MapperWritesPrgRom(const Machine& m);
+
 // The iNES numbers of every supported mapper, in ascending order.
 std::vector<int> SupportedMappers();
 

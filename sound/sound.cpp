@@ -55,6 +55,7 @@ uint8_t LastNote(const Machine& m, int channel) {
 }
 
 void NoteOff(Machine& m, int channel) {
+    m.sound.noteSounding[channel] = false;
     Send(m, static_cast<uint8_t>(kNoteOff + channel), LastNote(m, channel), 0);
 }
 
@@ -127,8 +128,10 @@ void SoundTick(Machine& m) {
     }
 }
 
+// The note bookkeeping runs without an output as well (Send then sends nothing), so the record
+// says which notes sound whatever device is attached.
 void PlayChannelFrequency(Machine& m, int channel, uint16_t frequency) {
-    if (!ValidChannel(channel) || !CanSend(m)) return;
+    if (!ValidChannel(channel)) return;
     if (frequency < kLowestFrequency || frequency > kHighestFrequency) return;
     if (!m.settings.channelEnabled[channel]) return;
     const uint8_t note = FrequencyToNote(frequency);
@@ -136,10 +139,11 @@ void PlayChannelFrequency(Machine& m, int channel, uint16_t frequency) {
     Send(m, static_cast<uint8_t>(kNoteOn + channel), note, kVelocity);
     NoteOff(m, channel);
     m.sound.lastNote[channel] = note;
+    m.sound.noteSounding[channel] = true;
 }
 
 void SetChannelLevel(Machine& m, int channel, int32_t level) {
-    if (!ValidChannel(channel) || !CanSend(m) || !m.settings.channelEnabled[channel]) return;
+    if (!ValidChannel(channel) || !m.settings.channelEnabled[channel]) return;
     if (level != 0) {
         // There is no per-channel volume: the level is the global volume setting.
         SendVolume(m, static_cast<uint16_t>(level & 0xFFFF));
@@ -157,8 +161,26 @@ void SilenceChannels(Machine& m) {
     for (int channel = 0; channel < 4; ++channel) SetChannelLevel(m, channel, 0);
 }
 
+void ReplaceSoundingNotes(Machine& m, const SoundState& before, bool resume) {
+    for (int i = 0; i < 4; ++i) {
+        if (before.noteSounding[i])
+            Send(m, static_cast<uint8_t>(kNoteOff + i),
+                 static_cast<uint8_t>(before.lastNote[i] & 0x7F), 0);
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (!m.sound.noteSounding[i]) continue;
+        if (!resume || !m.settings.channelEnabled[i]) {
+            m.sound.noteSounding[i] = false;
+            continue;
+        }
+        Send(m, static_cast<uint8_t>(kNoteOn + i), LastNote(m, i), kVelocity);
+        SendVolume(m, static_cast<uint16_t>(m.settings.SoundVolume & 0xFFFF));
+    }
+}
+
 bool OpenSound(Machine& m) {
     for (int32_t& note : m.sound.lastNote) note = 0;
+    for (bool& sounding : m.sound.noteSounding) sounding = false;
     m.sound.midiOpen = false;
     MidiOutput* output = m.sound.output;
     if (output == nullptr) return false;

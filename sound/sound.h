@@ -17,6 +17,9 @@ struct SoundState {
     uint16_t channelPeriod[4] = {};
     int32_t lengthCounter[4] = {};
     int32_t lastNote[4] = {};
+    // The channel's lastNote is sounding (its note-on sent, no note-off since). Kept with or
+    // without an output, so a saved machine knows which notes to resume.
+    bool noteSounding[4] = {};
     bool midiOpen = false;
     MidiOutput* output = nullptr;  // not owned; null means no device
 };
@@ -30,6 +33,11 @@ void SetChannelLevel(Machine& m, int channel, int32_t level);
 void AllNotesOff(Machine& m);
 // Level 0 for channels 0 to 3, as the run loop does when it stops.
 void SilenceChannels(Machine& m);
+// After the channels' state was replaced (a loaded state, a rewind): `before` holds the notes
+// that were sounding, which get their note-offs; then every channel whose loaded state has a
+// note sounding gets it again (note-on and the volume), so a held note resumes; with `resume`
+// false (a paused machine) nothing sounds.
+void ReplaceSoundingNotes(Machine& m, const SoundState& before, bool resume = true);
 bool OpenSound(Machine& m);
 void CloseSound(Machine& m);
 

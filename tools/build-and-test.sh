@@ -18,7 +18,7 @@ echo "== Fuzzing (bounded: VEXALO_FUZZ_SECONDS per target, default 60)"
 cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DVEXALO_FUZZ=ON -DVEXALO_TESTS=OFF -DVEXALO_PLATFORM=OFF \
     -DVEXALO_FUZZ_SECONDS="${VEXALO_FUZZ_SECONDS:-60}"
-cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_image fuzz_registers
+cmake --build "$root/build-fuzz" -j "$jobs" --target fuzz_image fuzz_registers fuzz_state
 (cd "$root/build-fuzz" && ctest --output-on-failure -j "$jobs")
 
 echo "== Optimised build"

@@ -48,6 +48,8 @@ void Usage() {
         "  --midi-log FILE      write every MIDI message with its frame number\n"
         "  --smf FILE.mid       write the music as a Standard MIDI File, one track a channel\n"
         "  --wav FILE           render the notes on the built-in synthesizer into a WAV file\n"
+        "  --load-state FILE    before the run, load a saved state of the image\n"
+        "  --save-state FILE    after the run, save the machine as a state\n"
         "  --version            print the version and exit\n",
         stderr);
 }
@@ -74,6 +76,8 @@ struct Options {
     std::string midiLog;
     std::string smf;
     std::string wav;
+    std::string loadState;
+    std::string saveState;
     bool version = false;
 };
 
@@ -124,6 +128,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.input = argv[++i];
         } else if (arg == "--midi-log" && hasValue) {
             o.midiLog = argv[++i];
+        } else if (arg == "--load-state" && hasValue) {
+            o.loadState = argv[++i];
+        } else if (arg == "--save-state" && hasValue) {
+            o.saveState = argv[++i];
         } else if (arg == "--smf" && hasValue) {
             o.smf = argv[++i];
         } else if (arg == "--wav" && hasValue) {
@@ -275,6 +283,11 @@ int Run(const Options& o) {
     if (!started) return 2;
     if (!outputs.Empty() && !m.sound.midiOpen)
         std::fputs("vexalo-run: the MIDI output could not be opened; the run is silent\n", stderr);
+    if (!o.loadState.empty()) {
+        const bool loaded = engine.LoadStateFile(o.loadState);  // throws when it cannot be read
+        PrintLog(m.log);
+        if (!loaded) return 2;
+    }
 
     std::FILE* trace = nullptr;
     if (!o.trace.empty()) {
@@ -316,6 +329,7 @@ int Run(const Options& o) {
             std::printf(" %02X", bus.FetchByte(static_cast<uint16_t>(p.address + i)));
         std::printf("\n");
     }
+    if (!o.saveState.empty()) engine.SaveStateFile(o.saveState);
     PrintLog(m.log);
     try {
         engine.FreeRom(FreeRomCall::IfStarted);  // writes the battery file as the desktop does
