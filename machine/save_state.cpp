@@ -175,6 +175,8 @@ void Fields(A& a, S& c) {
     a(c.PC);
     a(c.CyclesPerLine);
     a(c.CycleBudget);
+    a(c.Jammed);
+    a(c.NmiPending);
 }
 
 template <class A, RecordOf<PpuState> S>
