@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -62,9 +63,11 @@ class StatusIconPanel : public QWidget {
 
 namespace {
 
-constexpr int kClientWidth = 374;
-constexpr int kClientHeight = 270;
 constexpr int kStatusBarHeight = 20;
+// What a window manager adds around the window (title bar and borders), about: only used to
+// choose a first start's scale.
+constexpr int kDecorationWidth = 8;
+constexpr int kDecorationHeight = 32;
 constexpr int kBatteryFlushMilliseconds = 10000;
 
 QSettings OpenSettingsStore() {
@@ -131,7 +134,7 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
                       devices_.showError(QStringLiteral("The machine stopped: ") + message);
                   }},
                  this),
-      fullScreen_(this, [this] { ApplyFixedWindowSize(); }) {
+      fullScreen_(this, [this] { ApplyWindowLimits(); }) {
     setObjectName(QStringLiteral("frmNES"));
     if (!devices_.midiOutput) {
         ownedMidi_ = CreateMidiOutput();
@@ -224,7 +227,16 @@ void TfrmNES::FormCreate() {
     bar->addWidget(statusIcons_);
     bar->setStyleSheet(QStringLiteral("QStatusBar::item { border: 1px inset palette(mid); }"));
 
-    ApplyFixedWindowSize();
+    if (m.settings.WindowScale == 0) {
+        // A first start: the largest picture that takes about half the screen's height.
+        const QScreen* monitor = screen() ? screen() : QGuiApplication::primaryScreen();
+        const QSize space = monitor ? monitor->size() : QSize(0, 0);
+        const QSize frame = WindowSizeFor({0, 0});
+        m.settings.WindowScale = FirstStartScale(
+            space.width(), space.height(), frame.width() + kDecorationWidth,
+            frame.height() + kDecorationHeight, PixelAspect(m.settings.PixelAspect));
+    }
+    ApplyWindowScale();
     move(267, 127);
 
     m.log.Append(std::string(VEXALO_PRODUCT_NAME) + " " + productVersion_.toStdString());
@@ -239,9 +251,36 @@ void TfrmNES::FormCreate() {
     flushTimer_.start();
 }
 
-void TfrmNES::ApplyFixedWindowSize() {
-    // The client area below the menu bar is 374 x 270, the status bar included.
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+QSize TfrmNES::WindowSizeFor(const AreaSize& area) const {
+    return QSize(area.width, area.height + kStatusBarHeight + menuBar()->sizeHint().height());
+}
+
+void TfrmNES::ApplyWindowLimits() {
+    // At 1x the client area below the menu bar is 374 x 270, the status bar included.
+    setMinimumSize(WindowSizeFor(WindowAreaSize(1, PixelAspect::Square)));
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+void TfrmNES::ApplyWindowScale() {
+    const Settings& s = machine().settings;
+    for (int i = 0; i < kMaxWindowScale; ++i) mnuScale[i]->setChecked(s.WindowScale == i + 1);
+    mnuSquarePixels->setChecked(s.PixelAspect == 0);
+    mnuTelevisionPixels->setChecked(s.PixelAspect == 1);
+    surface_->SetPixelAspect(PixelAspect(s.PixelAspect));
+    if (fullScreen_.Active()) return;  // the window takes its size when full screen ends
+    ApplyWindowLimits();
+    if (isMaximized()) showNormal();
+    resize(WindowSizeFor(WindowAreaSize(s.WindowScale, PixelAspect(s.PixelAspect))));
+}
+
+void TfrmNES::SetWindowScale(int scale) {
+    machine().settings.WindowScale = std::clamp(scale, kMinWindowScale, kMaxWindowScale);
+    ApplyWindowScale();
+}
+
+void TfrmNES::SetPixelAspect(PixelAspect aspect) {
+    machine().settings.PixelAspect = static_cast<int32_t>(aspect);
+    ApplyWindowScale();
 }
 
 void TfrmNES::CreateDisplay(bool accelerated) {
@@ -266,6 +305,7 @@ void TfrmNES::CreateDisplay(bool accelerated) {
     } else {
         surface_ = new PainterView(area_);
     }
+    surface_->SetPixelAspect(PixelAspect(machine().settings.PixelAspect));
     QWidget* view = surface_->widget();
     view->setObjectName(QStringLiteral("DXDraw"));
     view->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -311,6 +351,31 @@ void TfrmNES::CreateMenus() {
     mnuCPU->addSeparator();
     mnuDebug = MenuItem(mnuCPU, "mnuDebug", QStringLiteral("&Debug"), Qt::Key_F6);
 
+    mnuView = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    QMenu* sizes = mnuView->addMenu(QStringLiteral("Window &size"));
+    auto* sizeGroup = new QActionGroup(this);
+    for (int i = 0; i < kMaxWindowScale; ++i) {
+        const QByteArray name = "mnuScale" + QByteArray::number(i + 1);
+        mnuScale[i] = MenuItem(sizes, name.constData(), QStringLiteral("&%1\u00D7").arg(i + 1));
+        mnuScale[i]->setCheckable(true);
+        sizeGroup->addAction(mnuScale[i]);
+        connect(mnuScale[i], &QAction::triggered, this, [this, i] { SetWindowScale(i + 1); });
+    }
+    QMenu* shapes = mnuView->addMenu(QStringLiteral("&Pixel aspect"));
+    auto* shapeGroup = new QActionGroup(this);
+    mnuSquarePixels = MenuItem(shapes, "mnuSquarePixels", QStringLiteral("&Square"));
+    mnuTelevisionPixels =
+        MenuItem(shapes, "mnuTelevisionPixels", QStringLiteral("&Television (8:7)"));
+    for (QAction* item : {mnuSquarePixels, mnuTelevisionPixels}) {
+        item->setCheckable(true);
+        shapeGroup->addAction(item);
+    }
+    connect(mnuSquarePixels, &QAction::triggered, this,
+            [this] { SetPixelAspect(PixelAspect::Square); });
+    connect(mnuTelevisionPixels, &QAction::triggered, this,
+            [this] { SetPixelAspect(PixelAspect::Television); });
+
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
     mnuAbout = MenuItem(Help1, "mnuAbout", QStringLiteral("About ..."));
@@ -325,7 +390,7 @@ void TfrmNES::CreateMenus() {
 
     // The items' shortcuts stay live in full screen, where the menu bar is hidden.
     for (QMenu* menu : {mnuFile, mnuCPU, Help1}) addActions(menu->actions());
-    for (QMenu* menu : {mnuFile, mnuCPU, Help1, PopupMenu}) keys_.WatchMenu(menu);
+    for (QMenu* menu : {mnuFile, mnuCPU, mnuView, Help1, PopupMenu}) keys_.WatchMenu(menu);
 
     for (QAction* item : {mnuFreeROM, mnuSavesnapshot, mnuRom}) item->setEnabled(false);
 
@@ -345,6 +410,7 @@ void TfrmNES::CreateMenus() {
     connect(pmuPause, &QAction::triggered, this, &TfrmNES::mnuPauseClick);
     connect(mnuFile, &QMenu::aboutToShow, this, &TfrmNES::mnuFileClick);
     connect(mnuCPU, &QMenu::aboutToShow, this, &TfrmNES::mnuCPUClick);
+    connect(mnuView, &QMenu::aboutToShow, this, [this] { AllNotesOff(machine()); });
     connect(Help1, &QMenu::aboutToShow, this, &TfrmNES::Help1Click);
 }
 

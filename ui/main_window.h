@@ -16,6 +16,7 @@
 #include "input/input_device.h"
 #include "machine/display_mode.h"
 #include "machine/frame_pacer.h"
+#include "machine/picture_scale.h"
 #include "ui/frame_loop.h"
 #include "ui/full_screen.h"
 #include "ui/key_router.h"
@@ -81,6 +82,10 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void VideoStop() override;
     void PresentFrame() override;
     void ToggleFullScreen();
+    // The View menu's choices: the window's picture scale (1-6) and the pixels' shape. Both are
+    // kept in the settings; the window takes the scale's size unless it is in full screen.
+    void SetWindowScale(int scale);
+    void SetPixelAspect(PixelAspect aspect);
 
     // The display modes the video layer offers; nullopt when it cannot initialise.
     std::optional<std::vector<DisplayMode>> DisplayModes() const;
@@ -128,7 +133,12 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // without saving; false when it stays loaded.
     bool FreeCartridge(FreeRomCall call);
     void DrainLog() { log_.Drain(machine().log); }
-    void ApplyFixedWindowSize();
+    // The smallest window is the classic one (1x); the window may be made larger freely.
+    void ApplyWindowLimits();
+    // The window sized for the settings' scale and pixel shape.
+    void ApplyWindowScale();
+    // The window's size around a picture area of this size: menu bar and status bar added.
+    QSize WindowSizeFor(const AreaSize& area) const;
     // Saves the settings once; a failure is reported.
     void StoreSettings();
     void ShowSaveFailure(const std::string& failure);
@@ -163,6 +173,7 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // Menus and their items, named as the window's commands.
     QMenu* mnuFile = nullptr;
     QMenu* mnuCPU = nullptr;
+    QMenu* mnuView = nullptr;
     QMenu* Help1 = nullptr;
     QMenu* PopupMenu = nullptr;
     QAction* mnuLoadROM = nullptr;
@@ -177,6 +188,9 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QAction* mnuPause = nullptr;
     QAction* mnuDebug = nullptr;
     QAction* mnuAbout = nullptr;
+    QAction* mnuScale[kMaxWindowScale] = {};  // "1x" ... "6x"
+    QAction* mnuSquarePixels = nullptr;
+    QAction* mnuTelevisionPixels = nullptr;
     QAction* pmuLoadRom = nullptr;
     QAction* pmuFreeROM = nullptr;
     QAction* pmuReset = nullptr;

@@ -64,6 +64,9 @@ void LoadSettings(QSettings& store, Settings& settings, QStringList& mruList) {
         settings.SCREEN.clear();
         settings.WIN = 0;
     }
+    // Missing (a first start): 0, and the window picks a scale for the screen.
+    settings.WindowScale = ReadInteger(store, "WindowScale", defaults.WindowScale, 1, 6);
+    settings.PixelAspect = ReadInteger(store, "PixelAspect", defaults.PixelAspect, 0, 1);
     mruList.clear();
     for (int i = 0; i < kRecentImageCount; ++i)
         mruList.append(store.value(QStringLiteral("MRU%1").arg(i + 1)).toString());
@@ -88,6 +91,8 @@ void SaveSettings(QSettings& store, const Settings& settings, const QStringList&
     }
     store.setValue(QStringLiteral("SCREEN"), QString::fromStdString(settings.SCREEN));
     WriteInteger(store, "WIN", settings.WIN);
+    WriteInteger(store, "WindowScale", settings.WindowScale);
+    WriteInteger(store, "PixelAspect", settings.PixelAspect);
     for (int i = 0; i < kRecentImageCount; ++i)
         store.setValue(QStringLiteral("MRU%1").arg(i + 1), mruList.value(i));
 

@@ -233,13 +233,10 @@ class MainWindowTest : public QObject {
         QSettings store = Store();
         QStringList main = store.childKeys();
         main.sort();
-        QStringList expected{"FrameRate",     "MRU1",
-                             "MRU2",          "MRU3",
-                             "MRU4",          "MRU5",
-                             "SCREEN",        "SoundChannel1",
-                             "SoundChannel2", "SoundChannel3",
-                             "SoundChannel4", "SoundVolume",
-                             "ViewFrequency", "WIN"};
+        QStringList expected{"FrameRate",     "MRU1",          "MRU2",          "MRU3",
+                             "MRU4",          "MRU5",          "PixelAspect",   "SCREEN",
+                             "SoundChannel1", "SoundChannel2", "SoundChannel3", "SoundChannel4",
+                             "SoundVolume",   "ViewFrequency", "WIN",           "WindowScale"};
         QCOMPARE(main, expected);
         for (const char* group : {"JOY1", "JOY2"}) {
             store.beginGroup(QLatin1String(group));
