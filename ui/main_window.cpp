@@ -89,6 +89,15 @@ QString AskSnapshotFile(QWidget* parent) {
     return dialog.selectedFiles().first();
 }
 
+QString AskMusicFile(QWidget* parent) {
+    QFileDialog dialog(parent, QStringLiteral("Record music as ..."), QString(),
+                       QStringLiteral("Standard MIDI File (*.mid)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("mid"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
 // A caption that shows a path as typed: a single & would be taken for a mnemonic.
 QString PlainCaption(const QString& text) {
     QString caption = text;
@@ -147,6 +156,8 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
     if (!devices_.chooseImageFile) devices_.chooseImageFile = [this] { return AskImageFile(this); };
     if (!devices_.chooseSnapshotFile)
         devices_.chooseSnapshotFile = [this] { return AskSnapshotFile(this); };
+    if (!devices_.chooseMusicFile) devices_.chooseMusicFile = [this] { return AskMusicFile(this); };
+    music_ = std::make_unique<MusicRecorder>(devices_.midiOutput, &machine().framesCompleted);
     if (!devices_.showError) {
         devices_.showError = [this](const QString& message) {
             QMessageBox::critical(this, QStringLiteral("Vexalo Emulator"), message);
@@ -169,6 +180,11 @@ TfrmNES::~TfrmNES() {
     } catch (const std::exception&) {
         // Nothing can be shown any more; the previous battery file is still in place.
     }
+    try {
+        music_->Stop();
+    } catch (const std::exception&) {
+        // Nothing can be shown any more.
+    }
     StoreSettings();
 }
 
@@ -186,7 +202,7 @@ void TfrmNES::StoreSettings() {
 void TfrmNES::FormCreate() {
     Machine& m = machine();
     m.sound.midiOpen = false;
-    m.sound.output = devices_.midiOutput;
+    m.sound.output = music_.get();
     m.cpu = CpuState{};
     m.cpu.CyclesPerLine = 122;
     productVersion_ = QStringLiteral(VEXALO_PRODUCT_VERSION);
@@ -325,6 +341,8 @@ void TfrmNES::CreateMenus() {
     mnuFreeROM = MenuItem(mnuFile, "mnuFreeROM", QStringLiteral("&Free ROM ..."), Qt::Key_F3);
     mnuSavesnapshot =
         MenuItem(mnuFile, "mnuSavesnapshot", QStringLiteral("Save snapshot"), Qt::Key_F5);
+    mnuRecordMusic = MenuItem(mnuFile, "mnuRecordMusic", QString());
+    UpdateMusicItem();
     mnuFile->addSeparator();
     mnuSettings = MenuItem(mnuFile, "mnuSettings", QStringLiteral("Settings ..."), Qt::Key_F4);
     mnuFile->addSeparator();
@@ -392,11 +410,13 @@ void TfrmNES::CreateMenus() {
     for (QMenu* menu : {mnuFile, mnuCPU, Help1}) addActions(menu->actions());
     for (QMenu* menu : {mnuFile, mnuCPU, mnuView, Help1, PopupMenu}) keys_.WatchMenu(menu);
 
-    for (QAction* item : {mnuFreeROM, mnuSavesnapshot, mnuRom}) item->setEnabled(false);
+    for (QAction* item : {mnuFreeROM, mnuSavesnapshot, mnuRecordMusic, mnuRom})
+        item->setEnabled(false);
 
     connect(mnuLoadROM, &QAction::triggered, this, &TfrmNES::mnuLoadROMClick);
     connect(mnuFreeROM, &QAction::triggered, this, &TfrmNES::mnuFreeROMClick);
     connect(mnuSavesnapshot, &QAction::triggered, this, &TfrmNES::mnuSavesnapshotClick);
+    connect(mnuRecordMusic, &QAction::triggered, this, &TfrmNES::mnuRecordMusicClick);
     connect(mnuSettings, &QAction::triggered, this, &TfrmNES::mnuSettingClick);
     connect(mnuRom, &QAction::triggered, this, &TfrmNES::mnuRomClick);
     connect(mnuExit, &QAction::triggered, this, &TfrmNES::mnuExitClick);
@@ -444,6 +464,9 @@ bool TfrmNES::FreeCartridge(FreeRomCall call) {
         engine_->FreeRom(FreeRomCall::Always, BatterySave::Discard);
     }
     DrainLog();
+    // A recording holds one cartridge's music, to its last note-off.
+    StopMusicRecording();
+    UpdateMusicItem();
     statusIcons_->update();
     return true;
 }
@@ -495,6 +518,44 @@ void TfrmNES::mnuSavesnapshotClick() {
                         BuildColourTable(m.ppu.vram));
         m.log.Append("Snapshot saved as \"" + QFileInfo(fileName).fileName().toStdString() + "\".");
     });
+}
+
+void TfrmNES::mnuRecordMusicClick() {
+    if (music_->IsRecording()) {
+        StopMusicRecording();
+    } else {
+        const QString fileName = devices_.chooseMusicFile();
+        if (fileName.isEmpty()) return;
+        RunCommand([&] { music_->Start(QFile::encodeName(fileName).toStdString()); });
+    }
+    UpdateMusicItem();
+}
+
+void TfrmNES::StopMusicRecording() {
+    if (!music_->IsRecording()) return;
+    try {
+        music_->Stop();
+        return;
+    } catch (const std::exception& error) {
+        devices_.showError(QString::fromStdString(error.what()) +
+                           QStringLiteral("\n\nThe music could not be saved. Choose another "
+                                          "file for it, or cancel to let it go."));
+    }
+    // The recording is still there: another file may take it.
+    for (QString fileName = devices_.chooseMusicFile(); !fileName.isEmpty();
+         fileName = devices_.chooseMusicFile()) {
+        try {
+            music_->WriteTo(QFile::encodeName(fileName).toStdString());
+            return;
+        } catch (const std::exception& error) {
+            devices_.showError(QString::fromStdString(error.what()));
+        }
+    }
+}
+
+void TfrmNES::UpdateMusicItem() {
+    mnuRecordMusic->setText(music_->IsRecording() ? QStringLiteral("Stop recording")
+                                                  : QStringLiteral("Record music\u2026"));
 }
 
 void TfrmNES::mnuSettingClick() {
@@ -595,7 +656,8 @@ void TfrmNES::ShowSaveFailure(const std::string& failure) {
 // ---- The engine's seams ------------------------------------------------------------------------
 
 void TfrmNES::SetCartridgeCommandsEnabled(bool enabled) {
-    for (QAction* item : {mnuRom, mnuFreeROM, mnuDebug, mnuSavesnapshot}) item->setEnabled(enabled);
+    for (QAction* item : {mnuRom, mnuFreeROM, mnuDebug, mnuSavesnapshot, mnuRecordMusic})
+        item->setEnabled(enabled);
     // A cartridge's own commands are ready for their keys at once, not only after the CPU menu
     // has been opened.
     if (enabled) {

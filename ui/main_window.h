@@ -17,6 +17,7 @@
 #include "machine/display_mode.h"
 #include "machine/frame_pacer.h"
 #include "machine/picture_scale.h"
+#include "sound/music_recorder.h"
 #include "ui/frame_loop.h"
 #include "ui/full_screen.h"
 #include "ui/key_router.h"
@@ -49,6 +50,8 @@ struct WindowDevices {
     // The open and save dialogs (empty result: cancelled) and the error report.
     std::function<QString()> chooseImageFile;
     std::function<QString()> chooseSnapshotFile;
+    // The file a music recording goes to (empty: cancelled).
+    std::function<QString()> chooseMusicFile;
     std::function<void(const QString&)> showError;
     // A question with Yes and No (true: Yes).
     std::function<bool(const QString&)> confirm;
@@ -94,6 +97,9 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void mnuLoadROMClick();
     void mnuFreeROMClick();
     void mnuSavesnapshotClick();
+    // Record music… starts writing what the cartridge plays into a Standard MIDI File; while it
+    // records, the item reads "Stop recording" and ends it.
+    void mnuRecordMusicClick();
     void mnuSettingClick();
     void mnuRomClick();
     void MRUClick();
@@ -142,11 +148,18 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // Saves the settings once; a failure is reported.
     void StoreSettings();
     void ShowSaveFailure(const std::string& failure);
+    // Ends a running recording and writes its file; when that fails the player may choose
+    // another file, so the recording is not lost.
+    void StopMusicRecording();
+    void UpdateMusicItem();
 
     WindowDevices devices_;
     std::unique_ptr<MidiOutput> ownedMidi_;
     std::unique_ptr<JoystickSource> ownedJoystick_;
     InputDevice inputDevice_[2];
+    // Between the machine and the MIDI output: records the music on request. It outlives the
+    // engine, whose last notes go through it.
+    std::unique_ptr<MusicRecorder> music_;
     std::unique_ptr<Engine> engine_;
 
     QString productVersion_;
@@ -179,6 +192,7 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QAction* mnuLoadROM = nullptr;
     QAction* mnuFreeROM = nullptr;
     QAction* mnuSavesnapshot = nullptr;
+    QAction* mnuRecordMusic = nullptr;
     QAction* mnuSettings = nullptr;
     QAction* mnuRom = nullptr;
     QAction* MRUSeparator = nullptr;
