@@ -69,6 +69,9 @@ constexpr int kStatusBarHeight = 20;
 constexpr int kDecorationWidth = 8;
 constexpr int kDecorationHeight = 32;
 constexpr int kBatteryFlushMilliseconds = 10000;
+// The Emulation menu's choices, in menu order.
+constexpr int kSpeeds[3] = {100, 50, 25};
+constexpr int kFastForwardCaps[4] = {2, 4, 8, 0};
 
 QSettings OpenSettingsStore() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Ostrane"),
@@ -141,7 +144,8 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
                  {[this] { return surface_; }, [this] { statusIcons_->update(); },
                   [this](const QString& message) {
                       devices_.showError(QStringLiteral("The machine stopped: ") + message);
-                  }},
+                  },
+                  [this] { return CurrentSpeed(); }},
                  this),
       fullScreen_(this, [this] { ApplyWindowLimits(); }) {
     setObjectName(QStringLiteral("frmNES"));
@@ -289,6 +293,20 @@ void TfrmNES::ApplyWindowScale() {
     resize(WindowSizeFor(WindowAreaSize(s.WindowScale, PixelAspect(s.PixelAspect))));
 }
 
+void TfrmNES::ShowEmulationChoices() {
+    const Settings& s = machine().settings;
+    for (int i = 0; i < 3; ++i) mnuSpeed[i]->setChecked(s.EmulationSpeed == kSpeeds[i]);
+    for (int i = 0; i < 4; ++i)
+        mnuFastForwardCap[i]->setChecked(s.FastForwardCap == kFastForwardCaps[i]);
+}
+
+double TfrmNES::CurrentSpeed() const {
+    const Settings& s = engine_->machine().settings;
+    if (mnuFastForward->isChecked() || keys_.CommandKeyHeld(kFastForwardKey))
+        return s.FastForwardCap;  // 0: unlimited
+    return s.EmulationSpeed / 100.0;
+}
+
 void TfrmNES::SetWindowScale(int scale) {
     machine().settings.WindowScale = std::clamp(scale, kMinWindowScale, kMaxWindowScale);
     ApplyWindowScale();
@@ -369,6 +387,46 @@ void TfrmNES::CreateMenus() {
     mnuCPU->addSeparator();
     mnuDebug = MenuItem(mnuCPU, "mnuDebug", QStringLiteral("&Debug"), Qt::Key_F6);
 
+    mnuEmulation = menuBar()->addMenu(QStringLiteral("&Emulation"));
+    mnuEmulation->setObjectName(QStringLiteral("mnuEmulation"));
+    // The key is held, so it is no shortcut: the caption only shows it.
+    mnuFastForward =
+        MenuItem(mnuEmulation, "mnuFastForward", QStringLiteral("&Fast-forward\t` (hold)"));
+    mnuFastForward->setCheckable(true);
+    mnuFrameAdvance = MenuItem(mnuEmulation, "mnuFrameAdvance", QStringLiteral("Frame &advance"),
+                               Qt::Key_Backslash);
+    mnuFrameAdvance->setEnabled(false);
+    mnuEmulation->addSeparator();
+    QMenu* speeds = mnuEmulation->addMenu(QStringLiteral("&Speed"));
+    auto* speedGroup = new QActionGroup(this);
+    for (int i = 0; i < 3; ++i) {
+        const int percent = kSpeeds[i];
+        const QByteArray name = "mnuSpeed" + QByteArray::number(percent);
+        mnuSpeed[i] = MenuItem(speeds, name.constData(), QStringLiteral("&%1 %").arg(percent));
+        mnuSpeed[i]->setCheckable(true);
+        speedGroup->addAction(mnuSpeed[i]);
+        connect(mnuSpeed[i], &QAction::triggered, this, [this, percent] {
+            machine().settings.EmulationSpeed = percent;
+            ShowEmulationChoices();
+        });
+    }
+    QMenu* caps = mnuEmulation->addMenu(QStringLiteral("Fast-forward &limit"));
+    auto* capGroup = new QActionGroup(this);
+    for (int i = 0; i < 4; ++i) {
+        const int cap = kFastForwardCaps[i];
+        const QByteArray name = "mnuFastForwardCap" + QByteArray::number(cap);
+        mnuFastForwardCap[i] = MenuItem(
+            caps, name.constData(),
+            cap == 0 ? QStringLiteral("&Unlimited") : QStringLiteral("&%1\u00D7").arg(cap));
+        mnuFastForwardCap[i]->setCheckable(true);
+        capGroup->addAction(mnuFastForwardCap[i]);
+        connect(mnuFastForwardCap[i], &QAction::triggered, this, [this, cap] {
+            machine().settings.FastForwardCap = cap;
+            ShowEmulationChoices();
+        });
+    }
+    ShowEmulationChoices();
+
     mnuView = menuBar()->addMenu(QStringLiteral("&View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
     QMenu* sizes = mnuView->addMenu(QStringLiteral("Window &size"));
@@ -407,8 +465,9 @@ void TfrmNES::CreateMenus() {
     pmuPause = PopupItem(PopupMenu, "pmuPause", QStringLiteral("&Pause"), "Ctrl+F2");
 
     // The items' shortcuts stay live in full screen, where the menu bar is hidden.
-    for (QMenu* menu : {mnuFile, mnuCPU, Help1}) addActions(menu->actions());
-    for (QMenu* menu : {mnuFile, mnuCPU, mnuView, Help1, PopupMenu}) keys_.WatchMenu(menu);
+    for (QMenu* menu : {mnuFile, mnuCPU, mnuEmulation, Help1}) addActions(menu->actions());
+    for (QMenu* menu : {mnuFile, mnuCPU, mnuEmulation, mnuView, Help1, PopupMenu})
+        keys_.WatchMenu(menu);
 
     for (QAction* item : {mnuFreeROM, mnuSavesnapshot, mnuRecordMusic, mnuRom})
         item->setEnabled(false);
@@ -430,7 +489,9 @@ void TfrmNES::CreateMenus() {
     connect(pmuPause, &QAction::triggered, this, &TfrmNES::mnuPauseClick);
     connect(mnuFile, &QMenu::aboutToShow, this, &TfrmNES::mnuFileClick);
     connect(mnuCPU, &QMenu::aboutToShow, this, &TfrmNES::mnuCPUClick);
-    connect(mnuView, &QMenu::aboutToShow, this, [this] { AllNotesOff(machine()); });
+    connect(mnuFrameAdvance, &QAction::triggered, this, &TfrmNES::mnuFrameAdvanceClick);
+    for (QMenu* menu : {mnuEmulation, mnuView})
+        connect(menu, &QMenu::aboutToShow, this, [this] { AllNotesOff(machine()); });
     connect(Help1, &QMenu::aboutToShow, this, &TfrmNES::Help1Click);
 }
 
@@ -595,6 +656,20 @@ void TfrmNES::mnuDebugClick() {
     frameLoop_.Resume();
 }
 
+void TfrmNES::mnuFrameAdvanceClick() {
+    if (!engine_->CartridgeStarted() || engine_->Running()) return;
+    RunCommand([&] {
+        engine_->Pause();  // runs
+        try {
+            engine_->RunFrames(1);
+        } catch (...) {
+            if (engine_->Running()) engine_->Pause();
+            throw;
+        }
+        engine_->Pause();  // stops at the command point, as Pause does
+    });
+}
+
 void TfrmNES::mnuAboutClick() {
     TfrmAbout dialog(productVersion_, this);
     dialog.exec();
@@ -664,6 +739,7 @@ void TfrmNES::SetCartridgeCommandsEnabled(bool enabled) {
         mnuReset->setEnabled(true);
         mnuPause->setEnabled(true);
     }
+    mnuFrameAdvance->setEnabled(enabled);
 }
 
 void TfrmNES::SetStatusText(const std::string& text) {

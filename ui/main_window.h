@@ -89,6 +89,10 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // kept in the settings; the window takes the scale's size unless it is in full screen.
     void SetWindowScale(int scale);
     void SetPixelAspect(PixelAspect aspect);
+    // The pace the machine runs at now, in multiples of the console's (0: as fast as it goes):
+    // the fast-forward cap while fast-forward is held (or switched on in the menu), otherwise
+    // the speed setting.
+    double CurrentSpeed() const;
 
     // The display modes the video layer offers; nullopt when it cannot initialise.
     std::optional<std::vector<DisplayMode>> DisplayModes() const;
@@ -107,6 +111,8 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void mnuResetClick();
     void mnuPauseClick();
     void mnuDebugClick();
+    // While paused: runs exactly one frame, to the command point, and stays paused.
+    void mnuFrameAdvanceClick();
     void mnuAboutClick();
     void mnuFileClick();
     void mnuCPUClick();
@@ -141,6 +147,8 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void DrainLog() { log_.Drain(machine().log); }
     // The smallest window is the classic one (1x); the window may be made larger freely.
     void ApplyWindowLimits();
+    // The Emulation menu's check marks from the settings.
+    void ShowEmulationChoices();
     // The window sized for the settings' scale and pixel shape.
     void ApplyWindowScale();
     // The window's size around a picture area of this size: menu bar and status bar added.
@@ -186,6 +194,7 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // Menus and their items, named as the window's commands.
     QMenu* mnuFile = nullptr;
     QMenu* mnuCPU = nullptr;
+    QMenu* mnuEmulation = nullptr;
     QMenu* mnuView = nullptr;
     QMenu* Help1 = nullptr;
     QMenu* PopupMenu = nullptr;
@@ -202,6 +211,10 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QAction* mnuPause = nullptr;
     QAction* mnuDebug = nullptr;
     QAction* mnuAbout = nullptr;
+    QAction* mnuFastForward = nullptr;  // checked: fast-forward without holding the key
+    QAction* mnuFrameAdvance = nullptr;
+    QAction* mnuSpeed[3] = {};                // 100 %, 50 %, 25 %
+    QAction* mnuFastForwardCap[4] = {};       // 2x, 4x, 8x, unlimited
     QAction* mnuScale[kMaxWindowScale] = {};  // "1x" ... "6x"
     QAction* mnuSquarePixels = nullptr;
     QAction* mnuTelevisionPixels = nullptr;

@@ -21,6 +21,11 @@ struct Settings {
     int32_t WindowScale = 0;
     // 0: square pixels; 1: the television's 8:7.
     int32_t PixelAspect = 0;
+    // The pace while fast-forward is held: 2, 4 or 8 times the console's, or 0 for as fast as
+    // the machine can.
+    int32_t FastForwardCap = 4;
+    // The pace otherwise, in per cent of the console's: 100, 50 or 25.
+    int32_t EmulationSpeed = 100;
 
     // The frame skip actually used: stored values outside 1-10 are brought into range.
     int EffectiveFrameRate() const { return FrameRate < 1 ? 1 : FrameRate > 10 ? 10 : FrameRate; }
