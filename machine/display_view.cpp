@@ -103,9 +103,14 @@ QImage DisplaySurface::SplashPicture(int i) {
     return picture;
 }
 
+void DisplaySurface::SetPixelAspect(PixelAspect aspect) {
+    aspect_ = aspect;
+    Repaint();
+}
+
 PictureRect DisplaySurface::PictureArea(int width, int height) const {
     if (fullScreen_) return FullScreenPictureRect(*fullScreen_, width, height);
-    return WindowPictureRect(width, height);
+    return ScaledPictureRect(width, height, aspect_);
 }
 
 QImage DisplaySurface::PictureImage() const {
@@ -141,6 +146,8 @@ void PainterView::paintEvent(QPaintEvent*) {
     }
     frameChanged_ = false;
     QPainter painter(this);
+    // Scaled by repeating pixels (nearest neighbour), never blurred.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.fillRect(rect(), Qt::black);
     const PictureRect picture = PictureArea(width(), height());
     painter.drawImage(ToQRect(picture), image_);

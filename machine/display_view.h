@@ -13,6 +13,7 @@
 
 #include "machine/display_mode.h"
 #include "machine/frame_pacer.h"
+#include "machine/picture_scale.h"
 
 namespace vexalo {
 
@@ -51,7 +52,11 @@ class DisplaySurface {
     void SetClock(std::function<uint64_t()> milliseconds) { clock_ = std::move(milliseconds); }
     // The frame-rate text of the last measurement; empty when the rate is not shown.
     const QString& FrameRateText() const { return frameRateText_; }
-    // Where the picture goes in a surface of this size.
+    // The shape of the picture's pixels in the window (full screen keeps them square).
+    void SetPixelAspect(PixelAspect aspect);
+    PixelAspect Aspect() const { return aspect_; }
+    // Where the picture goes in a surface of this size: in the window, centred at the largest
+    // whole scale that fits; in full screen, as the virtual display mode places it.
     PictureRect PictureArea(int width, int height) const;
     // The last presented picture through its colour table (what the surface shows).
     QImage PictureImage() const;
@@ -72,6 +77,7 @@ class DisplaySurface {
     int splashStep_ = -1;
     QImage splash_;
     std::optional<DisplayMode> fullScreen_;
+    PixelAspect aspect_ = PixelAspect::Square;
     FrameRateMeter meter_;
     QString frameRateText_;
     std::function<uint64_t()> clock_;

@@ -10,17 +10,28 @@ void FramePacer::Restart(Clock::time_point now) {
     started_ = true;
 }
 
+void FramePacer::SetSpeed(double speed, Clock::time_point now) {
+    if (speed == speed_) return;
+    speed_ = speed;
+    if (speed > 0) period_ = kPeriod / speed;
+    if (started_) Restart(now);
+}
+
 int FramePacer::FramesDue(Clock::time_point now) {
     if (!started_) Restart(now);
+    if (speed_ <= 0) {
+        next_ = now;
+        return kUnpacedFrames;
+    }
     if (now < next_) return 0;
-    const double behind = Duration(now - next_).count() / kPeriod.count();
+    const double behind = Duration(now - next_).count() / period_.count();
     const int64_t due = static_cast<int64_t>(std::floor(behind)) + 1;
     if (due > kMaxCatchUp) {
         // Too far behind (a stall, a suspended process): run a few and start again from here.
-        next_ = now + std::chrono::duration_cast<Clock::duration>(kPeriod);
+        next_ = now + std::chrono::duration_cast<Clock::duration>(period_);
         return kMaxCatchUp;
     }
-    next_ += std::chrono::duration_cast<Clock::duration>(kPeriod * static_cast<double>(due));
+    next_ += std::chrono::duration_cast<Clock::duration>(period_ * static_cast<double>(due));
     return static_cast<int>(due);
 }
 

@@ -16,11 +16,15 @@ constexpr double kConsoleFrameRate = 60.0988;
 // Decides how many emulated frames are due: an absolute deadline advanced by one frame period
 // per frame, so the pace does not depend on how often it is asked. After a stall it runs at most
 // kMaxCatchUp frames at once and drops the rest, instead of racing.
+//
+// The pace may be a multiple of the console's (fast-forward, slow motion), or unpaced: then every
+// call finds kUnpacedFrames due and the next frame due at once.
 class FramePacer {
    public:
     using Clock = std::chrono::steady_clock;
     using Duration = std::chrono::duration<double>;
     static constexpr int kMaxCatchUp = 4;
+    static constexpr int kUnpacedFrames = 8;
 
     // Starts counting afresh: the first frame is due at `now`. Called at every start, after a
     // pause and after anything modal, so the machine does not sprint afterwards.
@@ -30,9 +34,15 @@ class FramePacer {
     // When the next frame is due.
     Clock::time_point NextDeadline() const { return next_; }
     bool Started() const { return started_; }
+    // `speed` times the console's pace (1 by default; 0 or less: unpaced). A change starts the
+    // count afresh at `now`, so a new pace neither sprints nor drops frames to catch up.
+    void SetSpeed(double speed, Clock::time_point now);
+    double Speed() const { return speed_; }
 
    private:
     static constexpr Duration kPeriod{1.0 / kConsoleFrameRate};
+    Duration period_ = kPeriod;
+    double speed_ = 1.0;
     Clock::time_point next_{};
     bool started_ = false;
 };

@@ -65,6 +65,7 @@ void FrameLoop::Tick() {
         return;
     }
     if (engine_.Running()) {
+        if (hooks_.speed) pacer_.SetSpeed(hooks_.speed(), now);
         const int due = pacer_.FramesDue(now);
         try {
             if (due > 0) engine_.RunFrames(due);

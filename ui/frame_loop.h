@@ -31,6 +31,9 @@ class FrameLoop : public QObject {
         std::function<void()> stopped;
         // The run threw: the machine has been stopped; the message is shown.
         std::function<void(const QString&)> failed;
+        // The pace wanted now, in multiples of the console's (0: as fast as it goes); looked at
+        // every tick. Unset: the console's pace.
+        std::function<double()> speed;
     };
 
     FrameLoop(Engine& engine, LogPanel& log, Hooks hooks, QObject* parent = nullptr);

@@ -37,6 +37,11 @@ int VirtualKeyCode(int qtKey, Qt::KeyboardModifiers modifiers) {
         case Qt::Key_Minus: return (modifiers & Qt::KeypadModifier) ? 109 : 0;
         case Qt::Key_Period: return (modifiers & Qt::KeypadModifier) ? 110 : 0;
         case Qt::Key_Slash: return (modifiers & Qt::KeypadModifier) ? 111 : 0;
+        // The keys left of 1 and above Enter on a US keyboard, with or without Shift.
+        case Qt::Key_QuoteLeft:
+        case Qt::Key_AsciiTilde: return 192;
+        case Qt::Key_Backslash:
+        case Qt::Key_Bar: return 220;
         default: return 0;
     }
 }

@@ -65,6 +65,10 @@ bool KeyRouter::BoundToJoypad(int code) const {
     return false;
 }
 
+bool KeyRouter::CommandKeyHeld(int code) const {
+    return code > 0 && code < int(keys_.size()) && keys_[code] && !BoundToJoypad(code);
+}
+
 Qt::KeyboardModifiers KeyRouter::CommandModifiers(Qt::KeyboardModifiers modifiers) const {
     Qt::KeyboardModifiers command = modifiers & kChordModifiers;
     if (!hooks_.joypadsLive()) return command;

@@ -40,6 +40,9 @@ class KeyRouter : public QObject {
     ~KeyRouter() override;
 
     const KeyTable& keys() const { return keys_; }
+    // Whether the key of virtual-key code `code` is held as a command key (fast-forward): held,
+    // and bound to no joypad button, whose key it then stays.
+    bool CommandKeyHeld(int code) const;
     void ReleaseAll();
     // Every key is released when `menu` opens.
     void WatchMenu(QMenu* menu);

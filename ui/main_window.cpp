@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -62,10 +63,15 @@ class StatusIconPanel : public QWidget {
 
 namespace {
 
-constexpr int kClientWidth = 374;
-constexpr int kClientHeight = 270;
 constexpr int kStatusBarHeight = 20;
+// What a window manager adds around the window (title bar and borders), about: only used to
+// choose a first start's scale.
+constexpr int kDecorationWidth = 8;
+constexpr int kDecorationHeight = 32;
 constexpr int kBatteryFlushMilliseconds = 10000;
+// The Emulation menu's choices, in menu order.
+constexpr int kSpeeds[3] = {100, 50, 25};
+constexpr int kFastForwardCaps[4] = {2, 4, 8, 0};
 
 QSettings OpenSettingsStore() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Ostrane"),
@@ -82,6 +88,15 @@ QString AskSnapshotFile(QWidget* parent) {
                        QStringLiteral("Windows Bitmap (*.bmp)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("bmp"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+QString AskMusicFile(QWidget* parent) {
+    QFileDialog dialog(parent, QStringLiteral("Record music as ..."), QString(),
+                       QStringLiteral("Standard MIDI File (*.mid)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("mid"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
 }
@@ -129,9 +144,10 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
                  {[this] { return surface_; }, [this] { statusIcons_->update(); },
                   [this](const QString& message) {
                       devices_.showError(QStringLiteral("The machine stopped: ") + message);
-                  }},
+                  },
+                  [this] { return CurrentSpeed(); }},
                  this),
-      fullScreen_(this, [this] { ApplyFixedWindowSize(); }) {
+      fullScreen_(this, [this] { ApplyWindowLimits(); }) {
     setObjectName(QStringLiteral("frmNES"));
     if (!devices_.midiOutput) {
         ownedMidi_ = CreateMidiOutput();
@@ -144,6 +160,8 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
     if (!devices_.chooseImageFile) devices_.chooseImageFile = [this] { return AskImageFile(this); };
     if (!devices_.chooseSnapshotFile)
         devices_.chooseSnapshotFile = [this] { return AskSnapshotFile(this); };
+    if (!devices_.chooseMusicFile) devices_.chooseMusicFile = [this] { return AskMusicFile(this); };
+    music_ = std::make_unique<MusicRecorder>(devices_.midiOutput, &machine().framesCompleted);
     if (!devices_.showError) {
         devices_.showError = [this](const QString& message) {
             QMessageBox::critical(this, QStringLiteral("Vexalo Emulator"), message);
@@ -166,6 +184,11 @@ TfrmNES::~TfrmNES() {
     } catch (const std::exception&) {
         // Nothing can be shown any more; the previous battery file is still in place.
     }
+    try {
+        music_->Stop();
+    } catch (const std::exception&) {
+        // Nothing can be shown any more.
+    }
     StoreSettings();
 }
 
@@ -183,7 +206,7 @@ void TfrmNES::StoreSettings() {
 void TfrmNES::FormCreate() {
     Machine& m = machine();
     m.sound.midiOpen = false;
-    m.sound.output = devices_.midiOutput;
+    m.sound.output = music_.get();
     m.cpu = CpuState{};
     m.cpu.CyclesPerLine = 122;
     productVersion_ = QStringLiteral(VEXALO_PRODUCT_VERSION);
@@ -224,7 +247,16 @@ void TfrmNES::FormCreate() {
     bar->addWidget(statusIcons_);
     bar->setStyleSheet(QStringLiteral("QStatusBar::item { border: 1px inset palette(mid); }"));
 
-    ApplyFixedWindowSize();
+    if (m.settings.WindowScale == 0) {
+        // A first start: the largest picture that takes about half the screen's height.
+        const QScreen* monitor = screen() ? screen() : QGuiApplication::primaryScreen();
+        const QSize space = monitor ? monitor->size() : QSize(0, 0);
+        const QSize frame = WindowSizeFor({0, 0});
+        m.settings.WindowScale = FirstStartScale(
+            space.width(), space.height(), frame.width() + kDecorationWidth,
+            frame.height() + kDecorationHeight, PixelAspect(m.settings.PixelAspect));
+    }
+    ApplyWindowScale();
     move(267, 127);
 
     m.log.Append(std::string(VEXALO_PRODUCT_NAME) + " " + productVersion_.toStdString());
@@ -239,9 +271,50 @@ void TfrmNES::FormCreate() {
     flushTimer_.start();
 }
 
-void TfrmNES::ApplyFixedWindowSize() {
-    // The client area below the menu bar is 374 x 270, the status bar included.
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+QSize TfrmNES::WindowSizeFor(const AreaSize& area) const {
+    return QSize(area.width, area.height + kStatusBarHeight + menuBar()->sizeHint().height());
+}
+
+void TfrmNES::ApplyWindowLimits() {
+    // At 1x the client area below the menu bar is 374 x 270, the status bar included.
+    setMinimumSize(WindowSizeFor(WindowAreaSize(1, PixelAspect::Square)));
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+void TfrmNES::ApplyWindowScale() {
+    const Settings& s = machine().settings;
+    for (int i = 0; i < kMaxWindowScale; ++i) mnuScale[i]->setChecked(s.WindowScale == i + 1);
+    mnuSquarePixels->setChecked(s.PixelAspect == 0);
+    mnuTelevisionPixels->setChecked(s.PixelAspect == 1);
+    surface_->SetPixelAspect(PixelAspect(s.PixelAspect));
+    if (fullScreen_.Active()) return;  // the window takes its size when full screen ends
+    ApplyWindowLimits();
+    if (isMaximized()) showNormal();
+    resize(WindowSizeFor(WindowAreaSize(s.WindowScale, PixelAspect(s.PixelAspect))));
+}
+
+void TfrmNES::ShowEmulationChoices() {
+    const Settings& s = machine().settings;
+    for (int i = 0; i < 3; ++i) mnuSpeed[i]->setChecked(s.EmulationSpeed == kSpeeds[i]);
+    for (int i = 0; i < 4; ++i)
+        mnuFastForwardCap[i]->setChecked(s.FastForwardCap == kFastForwardCaps[i]);
+}
+
+double TfrmNES::CurrentSpeed() const {
+    const Settings& s = engine_->machine().settings;
+    if (mnuFastForward->isChecked() || keys_.CommandKeyHeld(kFastForwardKey))
+        return s.FastForwardCap;  // 0: unlimited
+    return s.EmulationSpeed / 100.0;
+}
+
+void TfrmNES::SetWindowScale(int scale) {
+    machine().settings.WindowScale = std::clamp(scale, kMinWindowScale, kMaxWindowScale);
+    ApplyWindowScale();
+}
+
+void TfrmNES::SetPixelAspect(PixelAspect aspect) {
+    machine().settings.PixelAspect = static_cast<int32_t>(aspect);
+    ApplyWindowScale();
 }
 
 void TfrmNES::CreateDisplay(bool accelerated) {
@@ -266,6 +339,7 @@ void TfrmNES::CreateDisplay(bool accelerated) {
     } else {
         surface_ = new PainterView(area_);
     }
+    surface_->SetPixelAspect(PixelAspect(machine().settings.PixelAspect));
     QWidget* view = surface_->widget();
     view->setObjectName(QStringLiteral("DXDraw"));
     view->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -285,6 +359,8 @@ void TfrmNES::CreateMenus() {
     mnuFreeROM = MenuItem(mnuFile, "mnuFreeROM", QStringLiteral("&Free ROM ..."), Qt::Key_F3);
     mnuSavesnapshot =
         MenuItem(mnuFile, "mnuSavesnapshot", QStringLiteral("Save snapshot"), Qt::Key_F5);
+    mnuRecordMusic = MenuItem(mnuFile, "mnuRecordMusic", QString());
+    UpdateMusicItem();
     mnuFile->addSeparator();
     mnuSettings = MenuItem(mnuFile, "mnuSettings", QStringLiteral("Settings ..."), Qt::Key_F4);
     mnuFile->addSeparator();
@@ -311,6 +387,71 @@ void TfrmNES::CreateMenus() {
     mnuCPU->addSeparator();
     mnuDebug = MenuItem(mnuCPU, "mnuDebug", QStringLiteral("&Debug"), Qt::Key_F6);
 
+    mnuEmulation = menuBar()->addMenu(QStringLiteral("&Emulation"));
+    mnuEmulation->setObjectName(QStringLiteral("mnuEmulation"));
+    // The key is held, so it is no shortcut: the caption only shows it.
+    mnuFastForward =
+        MenuItem(mnuEmulation, "mnuFastForward", QStringLiteral("&Fast-forward\t` (hold)"));
+    mnuFastForward->setCheckable(true);
+    mnuFrameAdvance = MenuItem(mnuEmulation, "mnuFrameAdvance", QStringLiteral("Frame &advance"),
+                               Qt::Key_Backslash);
+    mnuFrameAdvance->setEnabled(false);
+    mnuEmulation->addSeparator();
+    QMenu* speeds = mnuEmulation->addMenu(QStringLiteral("&Speed"));
+    auto* speedGroup = new QActionGroup(this);
+    for (int i = 0; i < 3; ++i) {
+        const int percent = kSpeeds[i];
+        const QByteArray name = "mnuSpeed" + QByteArray::number(percent);
+        mnuSpeed[i] = MenuItem(speeds, name.constData(), QStringLiteral("&%1 %").arg(percent));
+        mnuSpeed[i]->setCheckable(true);
+        speedGroup->addAction(mnuSpeed[i]);
+        connect(mnuSpeed[i], &QAction::triggered, this, [this, percent] {
+            machine().settings.EmulationSpeed = percent;
+            ShowEmulationChoices();
+        });
+    }
+    QMenu* caps = mnuEmulation->addMenu(QStringLiteral("Fast-forward &limit"));
+    auto* capGroup = new QActionGroup(this);
+    for (int i = 0; i < 4; ++i) {
+        const int cap = kFastForwardCaps[i];
+        const QByteArray name = "mnuFastForwardCap" + QByteArray::number(cap);
+        mnuFastForwardCap[i] = MenuItem(
+            caps, name.constData(),
+            cap == 0 ? QStringLiteral("&Unlimited") : QStringLiteral("&%1\u00D7").arg(cap));
+        mnuFastForwardCap[i]->setCheckable(true);
+        capGroup->addAction(mnuFastForwardCap[i]);
+        connect(mnuFastForwardCap[i], &QAction::triggered, this, [this, cap] {
+            machine().settings.FastForwardCap = cap;
+            ShowEmulationChoices();
+        });
+    }
+    ShowEmulationChoices();
+
+    mnuView = menuBar()->addMenu(QStringLiteral("&View"));
+    mnuView->setObjectName(QStringLiteral("mnuView"));
+    QMenu* sizes = mnuView->addMenu(QStringLiteral("Window &size"));
+    auto* sizeGroup = new QActionGroup(this);
+    for (int i = 0; i < kMaxWindowScale; ++i) {
+        const QByteArray name = "mnuScale" + QByteArray::number(i + 1);
+        mnuScale[i] = MenuItem(sizes, name.constData(), QStringLiteral("&%1\u00D7").arg(i + 1));
+        mnuScale[i]->setCheckable(true);
+        sizeGroup->addAction(mnuScale[i]);
+        connect(mnuScale[i], &QAction::triggered, this, [this, i] { SetWindowScale(i + 1); });
+    }
+    QMenu* shapes = mnuView->addMenu(QStringLiteral("&Pixel aspect"));
+    auto* shapeGroup = new QActionGroup(this);
+    mnuSquarePixels = MenuItem(shapes, "mnuSquarePixels", QStringLiteral("&Square"));
+    mnuTelevisionPixels =
+        MenuItem(shapes, "mnuTelevisionPixels", QStringLiteral("&Television (8:7)"));
+    for (QAction* item : {mnuSquarePixels, mnuTelevisionPixels}) {
+        item->setCheckable(true);
+        shapeGroup->addAction(item);
+    }
+    connect(mnuSquarePixels, &QAction::triggered, this,
+            [this] { SetPixelAspect(PixelAspect::Square); });
+    connect(mnuTelevisionPixels, &QAction::triggered, this,
+            [this] { SetPixelAspect(PixelAspect::Television); });
+
     Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
     mnuAbout = MenuItem(Help1, "mnuAbout", QStringLiteral("About ..."));
@@ -324,14 +465,17 @@ void TfrmNES::CreateMenus() {
     pmuPause = PopupItem(PopupMenu, "pmuPause", QStringLiteral("&Pause"), "Ctrl+F2");
 
     // The items' shortcuts stay live in full screen, where the menu bar is hidden.
-    for (QMenu* menu : {mnuFile, mnuCPU, Help1}) addActions(menu->actions());
-    for (QMenu* menu : {mnuFile, mnuCPU, Help1, PopupMenu}) keys_.WatchMenu(menu);
+    for (QMenu* menu : {mnuFile, mnuCPU, mnuEmulation, Help1}) addActions(menu->actions());
+    for (QMenu* menu : {mnuFile, mnuCPU, mnuEmulation, mnuView, Help1, PopupMenu})
+        keys_.WatchMenu(menu);
 
-    for (QAction* item : {mnuFreeROM, mnuSavesnapshot, mnuRom}) item->setEnabled(false);
+    for (QAction* item : {mnuFreeROM, mnuSavesnapshot, mnuRecordMusic, mnuRom})
+        item->setEnabled(false);
 
     connect(mnuLoadROM, &QAction::triggered, this, &TfrmNES::mnuLoadROMClick);
     connect(mnuFreeROM, &QAction::triggered, this, &TfrmNES::mnuFreeROMClick);
     connect(mnuSavesnapshot, &QAction::triggered, this, &TfrmNES::mnuSavesnapshotClick);
+    connect(mnuRecordMusic, &QAction::triggered, this, &TfrmNES::mnuRecordMusicClick);
     connect(mnuSettings, &QAction::triggered, this, &TfrmNES::mnuSettingClick);
     connect(mnuRom, &QAction::triggered, this, &TfrmNES::mnuRomClick);
     connect(mnuExit, &QAction::triggered, this, &TfrmNES::mnuExitClick);
@@ -345,6 +489,9 @@ void TfrmNES::CreateMenus() {
     connect(pmuPause, &QAction::triggered, this, &TfrmNES::mnuPauseClick);
     connect(mnuFile, &QMenu::aboutToShow, this, &TfrmNES::mnuFileClick);
     connect(mnuCPU, &QMenu::aboutToShow, this, &TfrmNES::mnuCPUClick);
+    connect(mnuFrameAdvance, &QAction::triggered, this, &TfrmNES::mnuFrameAdvanceClick);
+    for (QMenu* menu : {mnuEmulation, mnuView})
+        connect(menu, &QMenu::aboutToShow, this, [this] { AllNotesOff(machine()); });
     connect(Help1, &QMenu::aboutToShow, this, &TfrmNES::Help1Click);
 }
 
@@ -378,6 +525,9 @@ bool TfrmNES::FreeCartridge(FreeRomCall call) {
         engine_->FreeRom(FreeRomCall::Always, BatterySave::Discard);
     }
     DrainLog();
+    // A recording holds one cartridge's music, to its last note-off.
+    StopMusicRecording();
+    UpdateMusicItem();
     statusIcons_->update();
     return true;
 }
@@ -431,6 +581,44 @@ void TfrmNES::mnuSavesnapshotClick() {
     });
 }
 
+void TfrmNES::mnuRecordMusicClick() {
+    if (music_->IsRecording()) {
+        StopMusicRecording();
+    } else {
+        const QString fileName = devices_.chooseMusicFile();
+        if (fileName.isEmpty()) return;
+        RunCommand([&] { music_->Start(QFile::encodeName(fileName).toStdString()); });
+    }
+    UpdateMusicItem();
+}
+
+void TfrmNES::StopMusicRecording() {
+    if (!music_->IsRecording()) return;
+    try {
+        music_->Stop();
+        return;
+    } catch (const std::exception& error) {
+        devices_.showError(QString::fromStdString(error.what()) +
+                           QStringLiteral("\n\nThe music could not be saved. Choose another "
+                                          "file for it, or cancel to let it go."));
+    }
+    // The recording is still there: another file may take it.
+    for (QString fileName = devices_.chooseMusicFile(); !fileName.isEmpty();
+         fileName = devices_.chooseMusicFile()) {
+        try {
+            music_->WriteTo(QFile::encodeName(fileName).toStdString());
+            return;
+        } catch (const std::exception& error) {
+            devices_.showError(QString::fromStdString(error.what()));
+        }
+    }
+}
+
+void TfrmNES::UpdateMusicItem() {
+    mnuRecordMusic->setText(music_->IsRecording() ? QStringLiteral("Stop recording")
+                                                  : QStringLiteral("Record music\u2026"));
+}
+
 void TfrmNES::mnuSettingClick() {
     TfrmSetting dialog(machine().settings, DisplayModes(), this);
     if (dialog.exec() == QDialog::Accepted) ApplyKeyBindings(machine());
@@ -466,6 +654,20 @@ void TfrmNES::mnuDebugClick() {
     engine_->ResumeAfterDebugger(wasRunning);
     statusIcons_->update();
     frameLoop_.Resume();
+}
+
+void TfrmNES::mnuFrameAdvanceClick() {
+    if (!engine_->CartridgeStarted() || engine_->Running()) return;
+    RunCommand([&] {
+        engine_->Pause();  // runs
+        try {
+            engine_->RunFrames(1);
+        } catch (...) {
+            if (engine_->Running()) engine_->Pause();
+            throw;
+        }
+        engine_->Pause();  // stops at the command point, as Pause does
+    });
 }
 
 void TfrmNES::mnuAboutClick() {
@@ -529,13 +731,15 @@ void TfrmNES::ShowSaveFailure(const std::string& failure) {
 // ---- The engine's seams ------------------------------------------------------------------------
 
 void TfrmNES::SetCartridgeCommandsEnabled(bool enabled) {
-    for (QAction* item : {mnuRom, mnuFreeROM, mnuDebug, mnuSavesnapshot}) item->setEnabled(enabled);
+    for (QAction* item : {mnuRom, mnuFreeROM, mnuDebug, mnuSavesnapshot, mnuRecordMusic})
+        item->setEnabled(enabled);
     // A cartridge's own commands are ready for their keys at once, not only after the CPU menu
     // has been opened.
     if (enabled) {
         mnuReset->setEnabled(true);
         mnuPause->setEnabled(true);
     }
+    mnuFrameAdvance->setEnabled(enabled);
 }
 
 void TfrmNES::SetStatusText(const std::string& text) {

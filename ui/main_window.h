@@ -16,6 +16,8 @@
 #include "input/input_device.h"
 #include "machine/display_mode.h"
 #include "machine/frame_pacer.h"
+#include "machine/picture_scale.h"
+#include "sound/music_recorder.h"
 #include "ui/frame_loop.h"
 #include "ui/full_screen.h"
 #include "ui/key_router.h"
@@ -48,6 +50,8 @@ struct WindowDevices {
     // The open and save dialogs (empty result: cancelled) and the error report.
     std::function<QString()> chooseImageFile;
     std::function<QString()> chooseSnapshotFile;
+    // The file a music recording goes to (empty: cancelled).
+    std::function<QString()> chooseMusicFile;
     std::function<void(const QString&)> showError;
     // A question with Yes and No (true: Yes).
     std::function<bool(const QString&)> confirm;
@@ -81,6 +85,14 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void VideoStop() override;
     void PresentFrame() override;
     void ToggleFullScreen();
+    // The View menu's choices: the window's picture scale (1-6) and the pixels' shape. Both are
+    // kept in the settings; the window takes the scale's size unless it is in full screen.
+    void SetWindowScale(int scale);
+    void SetPixelAspect(PixelAspect aspect);
+    // The pace the machine runs at now, in multiples of the console's (0: as fast as it goes):
+    // the fast-forward cap while fast-forward is held (or switched on in the menu), otherwise
+    // the speed setting.
+    double CurrentSpeed() const;
 
     // The display modes the video layer offers; nullopt when it cannot initialise.
     std::optional<std::vector<DisplayMode>> DisplayModes() const;
@@ -89,6 +101,9 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void mnuLoadROMClick();
     void mnuFreeROMClick();
     void mnuSavesnapshotClick();
+    // Record music… starts writing what the cartridge plays into a Standard MIDI File; while it
+    // records, the item reads "Stop recording" and ends it.
+    void mnuRecordMusicClick();
     void mnuSettingClick();
     void mnuRomClick();
     void MRUClick();
@@ -96,6 +111,8 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void mnuResetClick();
     void mnuPauseClick();
     void mnuDebugClick();
+    // While paused: runs exactly one frame, to the command point, and stays paused.
+    void mnuFrameAdvanceClick();
     void mnuAboutClick();
     void mnuFileClick();
     void mnuCPUClick();
@@ -128,15 +145,29 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // without saving; false when it stays loaded.
     bool FreeCartridge(FreeRomCall call);
     void DrainLog() { log_.Drain(machine().log); }
-    void ApplyFixedWindowSize();
+    // The smallest window is the classic one (1x); the window may be made larger freely.
+    void ApplyWindowLimits();
+    // The Emulation menu's check marks from the settings.
+    void ShowEmulationChoices();
+    // The window sized for the settings' scale and pixel shape.
+    void ApplyWindowScale();
+    // The window's size around a picture area of this size: menu bar and status bar added.
+    QSize WindowSizeFor(const AreaSize& area) const;
     // Saves the settings once; a failure is reported.
     void StoreSettings();
     void ShowSaveFailure(const std::string& failure);
+    // Ends a running recording and writes its file; when that fails the player may choose
+    // another file, so the recording is not lost.
+    void StopMusicRecording();
+    void UpdateMusicItem();
 
     WindowDevices devices_;
     std::unique_ptr<MidiOutput> ownedMidi_;
     std::unique_ptr<JoystickSource> ownedJoystick_;
     InputDevice inputDevice_[2];
+    // Between the machine and the MIDI output: records the music on request. It outlives the
+    // engine, whose last notes go through it.
+    std::unique_ptr<MusicRecorder> music_;
     std::unique_ptr<Engine> engine_;
 
     QString productVersion_;
@@ -163,11 +194,14 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // Menus and their items, named as the window's commands.
     QMenu* mnuFile = nullptr;
     QMenu* mnuCPU = nullptr;
+    QMenu* mnuEmulation = nullptr;
+    QMenu* mnuView = nullptr;
     QMenu* Help1 = nullptr;
     QMenu* PopupMenu = nullptr;
     QAction* mnuLoadROM = nullptr;
     QAction* mnuFreeROM = nullptr;
     QAction* mnuSavesnapshot = nullptr;
+    QAction* mnuRecordMusic = nullptr;
     QAction* mnuSettings = nullptr;
     QAction* mnuRom = nullptr;
     QAction* MRUSeparator = nullptr;
@@ -177,6 +211,13 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QAction* mnuPause = nullptr;
     QAction* mnuDebug = nullptr;
     QAction* mnuAbout = nullptr;
+    QAction* mnuFastForward = nullptr;  // checked: fast-forward without holding the key
+    QAction* mnuFrameAdvance = nullptr;
+    QAction* mnuSpeed[3] = {};                // 100 %, 50 %, 25 %
+    QAction* mnuFastForwardCap[4] = {};       // 2x, 4x, 8x, unlimited
+    QAction* mnuScale[kMaxWindowScale] = {};  // "1x" ... "6x"
+    QAction* mnuSquarePixels = nullptr;
+    QAction* mnuTelevisionPixels = nullptr;
     QAction* pmuLoadRom = nullptr;
     QAction* pmuFreeROM = nullptr;
     QAction* pmuReset = nullptr;

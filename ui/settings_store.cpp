@@ -1,6 +1,7 @@
 #include "ui/settings_store.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace vexalo {
 
@@ -41,6 +42,13 @@ int32_t ReadKeyCode(const QSettings& store, const char* name, int32_t fallback) 
     return code >= -1 && code <= 255 ? code : fallback;
 }
 
+// A stored integer that must be one of `choices`; anything else takes the default.
+int32_t ReadChoice(const QSettings& store, const char* name, int32_t fallback,
+                   std::initializer_list<int32_t> choices) {
+    const int32_t value = ReadInteger(store, name, fallback, INT32_MIN, INT32_MAX);
+    return std::find(choices.begin(), choices.end(), value) != choices.end() ? value : fallback;
+}
+
 void WriteInteger(QSettings& store, const char* name, int64_t value) {
     store.setValue(QLatin1String(name), static_cast<qlonglong>(value));
 }
@@ -64,6 +72,13 @@ void LoadSettings(QSettings& store, Settings& settings, QStringList& mruList) {
         settings.SCREEN.clear();
         settings.WIN = 0;
     }
+    // Missing (a first start): 0, and the window picks a scale for the screen.
+    settings.WindowScale = ReadInteger(store, "WindowScale", defaults.WindowScale, 1, 6);
+    settings.PixelAspect = ReadInteger(store, "PixelAspect", defaults.PixelAspect, 0, 1);
+    settings.FastForwardCap =
+        ReadChoice(store, "FastForwardCap", defaults.FastForwardCap, {2, 4, 8, 0});
+    settings.EmulationSpeed =
+        ReadChoice(store, "EmulationSpeed", defaults.EmulationSpeed, {100, 50, 25});
     mruList.clear();
     for (int i = 0; i < kRecentImageCount; ++i)
         mruList.append(store.value(QStringLiteral("MRU%1").arg(i + 1)).toString());
@@ -88,6 +103,10 @@ void SaveSettings(QSettings& store, const Settings& settings, const QStringList&
     }
     store.setValue(QStringLiteral("SCREEN"), QString::fromStdString(settings.SCREEN));
     WriteInteger(store, "WIN", settings.WIN);
+    WriteInteger(store, "WindowScale", settings.WindowScale);
+    WriteInteger(store, "PixelAspect", settings.PixelAspect);
+    WriteInteger(store, "FastForwardCap", settings.FastForwardCap);
+    WriteInteger(store, "EmulationSpeed", settings.EmulationSpeed);
     for (int i = 0; i < kRecentImageCount; ++i)
         store.setValue(QStringLiteral("MRU%1").arg(i + 1), mruList.value(i));
 

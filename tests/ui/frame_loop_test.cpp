@@ -103,6 +103,38 @@ class FrameLoopTest : public QObject {
             qPrintable(QStringLiteral("%1 ticks for %2 frames").arg(run.ticks).arg(run.frames)));
     }
 
+    // Slow motion runs below the console's pace; fast-forward, while ` is held, at its cap, or
+    // unlimited as fast as the ticks come; released, the speed setting again.
+    void fastForwardAndSlowMotionSetThePace() {
+        auto window = fixture_.MakeWindow();
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        window->LoadImage(test::WriteImage(*dir_, QStringLiteral("speed.nes"), {}));
+        Settings& settings = window->machine().settings;
+        // Within half a per cent, or two frames where that is less.
+        auto paceIs = [&](double seconds, double speed) {
+            const double frames = double(Simulate(*window, seconds).frames);
+            const double expected = kConsoleFrameRate * speed * seconds;
+            if (std::abs(frames - expected) <= std::max(2.0, expected * 0.005)) return true;
+            qWarning("%.0f frames in %.0f s, not %.0f", frames, seconds, expected);
+            return false;
+        };
+        settings.EmulationSpeed = 50;
+        QVERIFY(paceIs(10.0, 0.5));
+        settings.EmulationSpeed = 25;
+        QVERIFY(paceIs(10.0, 0.25));
+        QTest::keyPress(test::KeyTarget(*window), Qt::Key_QuoteLeft);
+        settings.FastForwardCap = 8;
+        QVERIFY(paceIs(5.0, 8.0));
+        settings.FastForwardCap = 0;
+        const SimulatedRun unlimited = Simulate(*window, 1.0);
+        QVERIFY2(unlimited.frames > 20 * kConsoleFrameRate,
+                 qPrintable(QString::number(unlimited.frames)));
+        QTest::keyRelease(test::KeyTarget(*window), Qt::Key_QuoteLeft);
+        QVERIFY(paceIs(10.0, 0.25));
+    }
+
     // The periodic flush is no command that holds the machine: the next frame stays due when it
     // was.
     void theBatteryFlushLeavesTheDeadlineAlone() {

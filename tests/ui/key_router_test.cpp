@@ -153,6 +153,40 @@ class KeyRouterTest : public QObject {
         QVERIFY(window->engine().Running());
     }
 
+    // ` held fast-forwards and \ runs one frame while paused; bound to a button, ` is the
+    // joypad's.
+    void theEmulationKeys() {
+        auto window = RunningWindow();
+        QVERIFY(window);
+        QTest::keyPress(test::KeyTarget(*window), Qt::Key_QuoteLeft);
+        QCOMPARE(window->CurrentSpeed(), 4.0);
+        QTest::keyRelease(test::KeyTarget(*window), Qt::Key_QuoteLeft);
+        QCOMPARE(window->CurrentSpeed(), 1.0);
+
+        Machine& m = window->machine();
+        const uint64_t running = m.messagePointsReached;
+        QTest::keyClick(test::KeyTarget(*window), Qt::Key_Backslash);
+        QCOMPARE(m.messagePointsReached, running);  // no step while the game runs
+        window->engine().RunFrames(2);
+        window->mnuPauseClick();
+        for (int step = 1; step <= 3; ++step) {
+            const uint64_t frames = m.framesCompleted;
+            const uint64_t points = m.messagePointsReached;
+            QTest::keyClick(test::KeyTarget(*window), Qt::Key_Backslash);
+            QCOMPARE(m.messagePointsReached, points + 1);
+            QCOMPARE(m.framesCompleted, frames + 1);
+            QVERIFY(!window->engine().Running());
+        }
+
+        window->mnuPauseClick();
+        m.settings.KeyBinding[0][BindA] = 192;  // the key left of 1
+        ApplyKeyBindings(m);
+        QTest::keyPress(test::KeyTarget(*window), Qt::Key_QuoteLeft);
+        QCOMPARE(window->CurrentSpeed(), 1.0);
+        window->engine().RunFrames(1);
+        QCOMPARE(m.pads.padState[0] & kPadA, kPadA);
+    }
+
     // A plain key bound to a button is the joypad's while a cartridge runs, Escape included; when
     // the machine is paused Escape is the window's again.
     void aBoundEscapeIsTheJoypadsWhileTheGameRuns() {

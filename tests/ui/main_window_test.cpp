@@ -233,13 +233,24 @@ class MainWindowTest : public QObject {
         QSettings store = Store();
         QStringList main = store.childKeys();
         main.sort();
-        QStringList expected{"FrameRate",     "MRU1",
-                             "MRU2",          "MRU3",
-                             "MRU4",          "MRU5",
-                             "SCREEN",        "SoundChannel1",
-                             "SoundChannel2", "SoundChannel3",
-                             "SoundChannel4", "SoundVolume",
-                             "ViewFrequency", "WIN"};
+        QStringList expected{"EmulationSpeed",
+                             "FastForwardCap",
+                             "FrameRate",
+                             "MRU1",
+                             "MRU2",
+                             "MRU3",
+                             "MRU4",
+                             "MRU5",
+                             "PixelAspect",
+                             "SCREEN",
+                             "SoundChannel1",
+                             "SoundChannel2",
+                             "SoundChannel3",
+                             "SoundChannel4",
+                             "SoundVolume",
+                             "ViewFrequency",
+                             "WIN",
+                             "WindowScale"};
         QCOMPARE(main, expected);
         for (const char* group : {"JOY1", "JOY2"}) {
             store.beginGroup(QLatin1String(group));
@@ -266,6 +277,8 @@ class MainWindowTest : public QObject {
             store.setValue(QStringLiteral("JOY1/A"), QStringLiteral("space"));
             store.setValue(QStringLiteral("JOY1/B"), -1);
             store.setValue(QStringLiteral("JOY2/ENABLED"), 1);
+            store.setValue(QStringLiteral("FastForwardCap"), 3);  // not a choice of the menu
+            store.setValue(QStringLiteral("EmulationSpeed"), 75);
         }
         {
             auto window = MakeWindow();
@@ -279,14 +292,21 @@ class MainWindowTest : public QObject {
             QCOMPARE(s.KeyBinding[0][BindA], 32);
             QCOMPARE(s.KeyBinding[0][BindB], -1);
             QVERIFY(s.joystickEnabled[1]);
+            QCOMPARE(s.FastForwardCap, 4);
+            QCOMPARE(s.EmulationSpeed, 100);
         }
         QSettings store = Store();
         store.setValue(QStringLiteral("FrameRate"), 99);
         store.setValue(QStringLiteral("SoundVolume"), -5);
         store.setValue(QStringLiteral("SCREEN"), QStringLiteral("640x480x8"));
         store.setValue(QStringLiteral("WIN"), 1);
+        store.setValue(QStringLiteral("FastForwardCap"), 0);  // unlimited
+        store.setValue(QStringLiteral("EmulationSpeed"), 25);
         store.sync();
         auto window = MakeWindow();
+        QCOMPARE(window->machine().settings.FastForwardCap, 0);
+        QCOMPARE(window->machine().settings.EmulationSpeed, 25);
+        QVERIFY(window->mnuSpeed[2]->isChecked() && window->mnuFastForwardCap[3]->isChecked());
         QCOMPARE(window->machine().settings.FrameRate, 10);
         QCOMPARE(window->machine().settings.SoundVolume, 0);
         QCOMPARE(window->machine().settings.WIN, 1);

@@ -53,6 +53,7 @@ struct WindowFixture {
     NoJoystick joystick;
     QString chosenImage;
     QString chosenSnapshot;
+    QStringList chosenMusic;  // the files the music dialog answers, one per showing
     QStringList errors;
     QStringList questions;
     bool answer = false;  // what the player answers to a question
@@ -64,6 +65,9 @@ struct WindowFixture {
         devices.allowOpenGL = false;
         devices.chooseImageFile = [this] { return chosenImage; };
         devices.chooseSnapshotFile = [this] { return chosenSnapshot; };
+        devices.chooseMusicFile = [this] {
+            return chosenMusic.isEmpty() ? QString() : chosenMusic.takeFirst();
+        };
         devices.showError = [this](const QString& message) { errors.append(message); };
         devices.confirm = [this](const QString& question) {
             questions.append(question);
@@ -79,6 +83,7 @@ struct WindowFixture {
         recorder.Clear();
         errors.clear();
         questions.clear();
+        chosenMusic.clear();
         answer = false;
         joystick.failing = false;
     }

@@ -1,13 +1,15 @@
 // The real program on a real X display (run under xvfb-run with Mesa's software OpenGL): it starts
-// `vexalo` on a test cartridge, waits for the picture on its OpenGL surface, grabs the screen and
-// compares the picture pixel for pixel with the frame the library draws, through the colour
-// table. Then it opens each dialog through its key and closes it again. Last it plays a cartridge
-// that shows player 1's joypad as the picture's colour while it floods the log: a key released
-// while a menu is open does not stay held, and Alt+Enter does not press Start.
+// `vexalo` at window size 3x on a test cartridge, waits for the picture on its OpenGL surface,
+// grabs the screen and compares the picture pixel for pixel with the frame the library draws,
+// through the colour table, each pixel repeated 3 x 3 times. Then it opens each dialog through its
+// key and closes it again. Last it plays a cartridge that shows player 1's joypad as the picture's
+// colour while it floods the log: a key released while a menu is open does not stay held, and
+// Alt+Enter does not press Start.
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
 #include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
@@ -101,7 +103,7 @@ int CountColour(const QImage& screen, int index) {
     return count;
 }
 
-// Waits until the picture (about 256 x 240 pixels) shows colour `index`, or not.
+// Waits until the picture (768 x 720 pixels at 3x) shows colour `index`, or not.
 bool PictureShows(int index, bool shown) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         if ((CountColour(GrabScreen(), index) > 200 * 200) == shown) return true;
@@ -119,6 +121,11 @@ class DesktopCheck : public QObject {
 
    private slots:
     void initTestCase() {
+        QSettings store(config_.filePath(QStringLiteral("Ostrane/Vexalo.conf")),
+                        QSettings::IniFormat);
+        store.setValue(QStringLiteral("WindowScale"), 3);
+        store.sync();
+        QVERIFY(store.status() == QSettings::NoError);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config_.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -136,14 +143,16 @@ class DesktopCheck : public QObject {
         QVERIFY(engine.StartEngine(VEXALO_CHECK_ROM));
         engine.RunFrames(120);
         QVERIFY(!keeper.picture.isNull());
+        const QImage scaled =
+            keeper.picture.scaled(768, 720, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         QPoint at(-1, -1);
         for (int attempt = 0; attempt < 60 && at.x() < 0; ++attempt) {
             QThread::msleep(250);
-            at = Find(GrabScreen(), keeper.picture);
+            at = Find(GrabScreen(), scaled);
         }
         if (at.x() < 0)
             GrabScreen().save(QDir::temp().filePath(QStringLiteral("vexalo-check.png")));
-        QVERIFY2(at.x() >= 0, "the library's picture is not on the screen");
+        QVERIFY2(at.x() >= 0, "the library's picture at 3x is not on the screen");
         QVERIFY(WindowExists(QStringLiteral("Vexalo Emulator")));
     }
 
