@@ -188,7 +188,11 @@ class Session:
 
     def latency(self):
         text = self.pactl("list", "sink-inputs") or ""
-        return re.findall(r"(Buffer|Sink) Latency: (\d+) usec", text)
+        found = ["%s %.1f ms" % (kind, int(us) / 1000)
+                 for kind, us in re.findall(r"(Buffer|Sink) Latency: (\d+) usec", text)]
+        # PipeWire reports its quantum as a property instead.
+        found += ["node.latency " + v for v in re.findall(r'node.latency = "([^"]+)"', text)]
+        return ", ".join(found)
 
     def screenshot(self, name):
         path = os.path.join(self.outdir, name + ".png")
@@ -267,8 +271,7 @@ def check(session):
         f.setsampwidth(2)
         f.setframerate(RATE)
         f.writeframes((full * 32768).astype("<i2").tobytes())
-    print("server latency of the program's stream: " +
-          ", ".join("%s %.1f ms" % (kind, int(us) / 1000) for kind, us in latency))
+    print("server latency of the program's stream: " + latency)
     blocks = full[: len(full) // 441 * 441].reshape(-1, 441)
     block_rms = np.sqrt(np.mean(blocks ** 2, axis=1))
     median = float(np.median(block_rms))
