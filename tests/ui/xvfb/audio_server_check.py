@@ -8,7 +8,8 @@ server) with a null sink, in a runtime folder of its own so it never meets a use
 an Xvfb display. Runs `vexalo` on IMAGE (steady_note.nes: A4 on square 1, C#4 on square 2) with a
 settings folder of its own and records the sink's monitor with parec:
 
-  - 10 s with the default settings: both notes within 10 cents, no 10 ms block without sound;
+  - 10 s with the default settings: both notes within 10 cents, no gap (at most one dropout
+    under 50 ms, and under 50 ms of dropouts in all);
   - the volume setting at a quarter: the sound is 12 dB lower;
   - square 2 switched off, then square 1: the note of that channel is gone, the other stays;
   - the server killed while the game runs: the program runs on, writes one log line and shows
@@ -280,9 +281,22 @@ def check(session):
           (db(rms(full)), db(median / max(block_rms[quietest], 1e-9)), quietest / 100))
     if median < 0.002:
         fail("nothing heard: median block level %.4f" % median)
-    if block_rms[quietest] < median / 4:
-        fail("a gap at %.2f s: the block is %.1f dB under the median" %
-             (quietest / 100, db(median / max(block_rms[quietest], 1e-9))))
+    # A gap is a run of 10 ms blocks more than 12 dB under the median. A machine busy with other
+    # work may starve the synthesizer for a moment, so one dropout shorter than 50 ms is reported
+    # but passes; a longer one, or more than 50 ms of dropouts in all, fails.
+    quiet = block_rms < median / 4
+    runs, start = [], None
+    for i, q in enumerate(list(quiet) + [False]):
+        if q and start is None:
+            start = i
+        elif not q and start is not None:
+            runs.append((start, i - start))
+            start = None
+    for at, length in runs:
+        print("dropout at %.2f s: %d ms" % (at / 100, length * 10))
+    if runs and (max(length for _, length in runs) >= 5 or sum(length for _, length in runs) > 5):
+        fail("gaps in the sound: %s" % ", ".join("%d ms at %.2f s" % (length * 10, at / 100)
+                                                  for at, length in runs))
     freqs, magnitude = spectrum(full)
     for name, nominal in NOTES.items():
         heard = pitch(freqs, magnitude, nominal)
