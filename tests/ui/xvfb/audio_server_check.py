@@ -8,8 +8,8 @@ server) with a null sink, in a runtime folder of its own so it never meets a use
 an Xvfb display. Runs `vexalo` on IMAGE (steady_note.nes: A4 on square 1, C#4 on square 2) with a
 settings folder of its own and records the sink's monitor with parec:
 
-  - 10 s with the default settings: both notes within 10 cents, no gap (at most one dropout
-    under 50 ms, and under 50 ms of dropouts in all);
+  - 10 s with the default settings: both notes within 10 cents, no gap (no dropout of 50 ms or
+    more, and at most 50 ms of dropouts in all);
   - the volume setting at a quarter: the sound is 12 dB lower;
   - square 2 switched off, then square 1: the note of that channel is gone, the other stays;
   - the server killed while the game runs: the program runs on, writes one log line and shows
@@ -282,8 +282,8 @@ def check(session):
     if median < 0.002:
         fail("nothing heard: median block level %.4f" % median)
     # A gap is a run of 10 ms blocks more than 12 dB under the median. A machine busy with other
-    # work may starve the synthesizer for a moment, so one dropout shorter than 50 ms is reported
-    # but passes; a longer one, or more than 50 ms of dropouts in all, fails.
+    # work may starve the synthesizer for a moment, so dropouts shorter than 50 ms are reported
+    # and pass; a longer one, or more than 50 ms of dropouts in all, fails.
     quiet = block_rms < median / 4
     runs, start = [], None
     for i, q in enumerate(list(quiet) + [False]):
