@@ -3,6 +3,7 @@
 #include <fluidsynth.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +45,12 @@ bool LooksLikeSoundFont(const std::string& path) {
 }
 
 void DiscardLogMessage(int, const char*, void*) {}
+
+int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 #ifdef VEXALO_HAVE_ALSA
 void DiscardAlsaError(const char*, int, const char*, int, const char*, ...) {}
@@ -103,6 +110,8 @@ void FluidSynthOutput::Open() {
     if (settings_ == nullptr) throw MidiError("Cannot create the FluidSynth settings");
     fluid_settings_setnum(settings_, "synth.sample-rate", kSampleRate);
     fluid_settings_setnum(settings_, "synth.gain", gain_);
+    fluid_settings_setint(settings_, "audio.period-size", kPeriodFrames);
+    fluid_settings_setint(settings_, "audio.periods", kPeriods);
     synth_ = new_fluid_synth(settings_);
     if (synth_ == nullptr) {
         Close();
@@ -126,7 +135,8 @@ void FluidSynthOutput::StartAudioDriver() {
     for (const char* name : kAudioDrivers) {
         if (std::find(built.begin(), built.end(), name) == built.end()) continue;
         if (fluid_settings_setstr(settings_, "audio.driver", name) != FLUID_OK) continue;
-        driver_ = new_fluid_audio_driver(settings_, synth_);
+        lastPeriod_ = SteadyNanoseconds();
+        driver_ = new_fluid_audio_driver2(settings_, RenderPeriod, this);
         if (driver_ != nullptr) {
             driverName_ = name;
             return;
@@ -134,6 +144,21 @@ void FluidSynthOutput::StartAudioDriver() {
     }
     Close();
     throw MidiError("No audio output available");
+}
+
+int FluidSynthOutput::RenderPeriod(void* self, int frames, int, float*[], int nout, float* out[]) {
+    auto* output = static_cast<FluidSynthOutput*>(self);
+    output->lastPeriod_.store(SteadyNanoseconds(), std::memory_order_relaxed);
+    if (nout < 2) return FLUID_FAILED;
+    // The drivers this class starts have no separate effect buffers: the reverb and chorus are
+    // mixed into the two channels, as FluidSynth's own rendering does.
+    return fluid_synth_write_float(output->synth_, frames, out[0], 0, 1, out[1], 0, 1);
+}
+
+bool FluidSynthOutput::Failed() const {
+    if (driver_ == nullptr) return false;
+    const int64_t silent = SteadyNanoseconds() - lastPeriod_.load(std::memory_order_relaxed);
+    return silent > int64_t{kStalledMilliseconds} * 1000000;
 }
 
 void FluidSynthOutput::Close() {

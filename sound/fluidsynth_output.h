@@ -3,6 +3,7 @@
 // itself and its owner renders the sound in step with emulated time.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,6 +23,12 @@ class FluidSynthOutput : public MidiOutput {
     static constexpr int kSampleRate = 44100;
     // FluidSynth's own gain at full volume.
     static constexpr double kFullGain = 0.2;
+    // Live: the audio driver renders 10 ms at a time, in two such periods, so a note is heard
+    // about 20 ms after it is played.
+    static constexpr int kPeriodFrames = kSampleRate / 100;
+    static constexpr int kPeriods = 2;
+    // Live: an audio driver that has asked for no sound for this long has stopped.
+    static constexpr int kStalledMilliseconds = 1000;
 
     explicit FluidSynthOutput(Mode mode = Mode::Live);
     ~FluidSynthOutput() override;
@@ -44,6 +51,10 @@ class FluidSynthOutput : public MidiOutput {
     // silence when the output is closed or live (the audio driver consumes the sound then).
     void Render(int16_t* interleavedStereo, size_t frames);
 
+    // Live: the audio driver has stopped taking sound since it started (an audio server that
+    // went away). The synthesizer still takes every message; nothing is heard until Open.
+    bool Failed() const override;
+
     bool IsOpen() const { return synth_ != nullptr; }
     Mode mode() const { return mode_; }
     // The SoundFont loaded by the last successful Open.
@@ -58,6 +69,8 @@ class FluidSynthOutput : public MidiOutput {
 
    private:
     void StartAudioDriver();
+    // The audio driver's thread: renders one period and notes the time.
+    static int RenderPeriod(void* self, int frames, int nfx, float* fx[], int nout, float* out[]);
 
     Mode mode_;
     _fluid_hashtable_t* settings_ = nullptr;
@@ -66,6 +79,8 @@ class FluidSynthOutput : public MidiOutput {
     double gain_ = kFullGain;  // kept across Close, as a device keeps its volume
     std::string soundFontPath_;
     std::string driverName_;
+    // When the audio driver last asked for sound (steady clock, nanoseconds).
+    std::atomic<int64_t> lastPeriod_{0};
 };
 
 }  // namespace vexalo

@@ -30,6 +30,7 @@ class LiveMidiOutput : public MidiOutput {
     // silencing. Everything else is sent as it comes.
     void ShortMessage(uint8_t status, uint8_t data1, uint8_t data2) override;
     void SetVolume(uint16_t left, uint16_t right) override { device_->SetVolume(left, right); }
+    bool Failed() const override { return device_->Failed(); }
 
    private:
     void Forget();

@@ -23,6 +23,9 @@ public:
     virtual void ShortMessage(uint8_t status, uint8_t data1, uint8_t data2) = 0;
     // Output volume, 0-65535 each side.
     virtual void SetVolume(uint16_t left, uint16_t right) = 0;
+    // The open device stopped playing by itself (an audio server that went away). It still
+    // takes messages; reopening it may bring it back.
+    virtual bool Failed() const { return false; }
 };
 
 }  // namespace vexalo

@@ -6,12 +6,14 @@
 #include <QStringList>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <cstdio>
 
 #include "machine/log.h"
 
 namespace vexalo {
 
-LogPanel::LogPanel(QWidget* parent) : text_(new QPlainTextEdit(parent)) {
+LogPanel::LogPanel(QWidget* parent)
+    : text_(new QPlainTextEdit(parent)), echo_(qEnvironmentVariableIsSet("VEXALO_LOG_STDERR")) {
     text_->setObjectName(QStringLiteral("Terminal"));
     text_->setReadOnly(true);
     text_->setUndoRedoEnabled(false);
@@ -88,7 +90,11 @@ void LogPanel::Drain(Log& log) {
         cursor.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
         cursor.insertText(tail);
     }
-    if (!batch.isEmpty()) text_->appendPlainText(batch.join(QLatin1Char('\n')));
+    if (!batch.isEmpty()) {
+        const QString lines = batch.join(QLatin1Char('\n'));
+        text_->appendPlainText(lines);
+        if (echo_) std::fprintf(stderr, "%s\n", lines.toLocal8Bit().constData());
+    }
     if (atBottom)
         scroll->setValue(scroll->maximum());
     else

@@ -35,6 +35,9 @@ class LogPanel {
 
    private:
     QPlainTextEdit* text_;
+    // VEXALO_LOG_STDERR set: every line shown is also written to standard error, so a script
+    // driving the program can read its log.
+    bool echo_;
     QString lastLine_;      // the last line shown (not a count line)
     uint64_t repeats_ = 0;  // how often it came again; shown in the panel's last line when > 0
 };

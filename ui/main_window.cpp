@@ -269,6 +269,9 @@ void TfrmNES::FormCreate() {
     flushTimer_.setInterval(kBatteryFlushMilliseconds);
     connect(&flushTimer_, &QTimer::timeout, this, &TfrmNES::FlushBatteryMemory);
     flushTimer_.start();
+    soundWatch_.setInterval(250);
+    connect(&soundWatch_, &QTimer::timeout, this, &TfrmNES::WatchSound);
+    soundWatch_.start();
 }
 
 QSize TfrmNES::WindowSizeFor(const AreaSize& area) const {
@@ -791,6 +794,17 @@ std::optional<std::vector<DisplayMode>> TfrmNES::DisplayModes() const {
 
 // ---- Status bar -------------------------------------------------------------------------------
 
+void TfrmNES::WatchSound() {
+    const bool failed = machine().sound.midiOpen && devices_.midiOutput->Failed();
+    if (failed == soundFailed_) return;
+    soundFailed_ = failed;
+    if (failed) {
+        machine().log.Append("The sound output stopped; the game goes on without sound.");
+        DrainLog();
+    }
+    statusIcons_->update();
+}
+
 void TfrmNES::StatusBarDrawPanel(QPainter& painter, const QRect& panel) {
     if (!engine_->Running()) return;
     painter.drawPixmap(
@@ -798,7 +812,8 @@ void TfrmNES::StatusBarDrawPanel(QPainter& painter, const QRect& panel) {
         Picture(directDrawActive_ ? QStringLiteral("DirectX") : QStringLiteral("NoDirectX")));
     painter.drawPixmap(
         panel.left() + 18, panel.top(),
-        Picture(machine().sound.midiOpen ? QStringLiteral("Audio") : QStringLiteral("NoAudio")));
+        Picture(machine().sound.midiOpen && !soundFailed_ ? QStringLiteral("Audio")
+                                                          : QStringLiteral("NoAudio")));
 }
 
 // ---- Keys, focus, closing, dropping ----------------------------------------------------------

@@ -124,6 +124,9 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // Writes the battery memory of a running battery cartridge when it changed; the machine's
     // pace is left alone. A failure is shown in the status bar while the game runs.
     void FlushBatteryMemory();
+    // An open sound device that stopped playing (an audio server gone) is reported once in the
+    // log and shown as "NoAudio"; the game plays on silently.
+    void WatchSound();
 
    protected:
     void closeEvent(QCloseEvent* event) override;
@@ -173,6 +176,8 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QString productVersion_;
     QStringList mruList_;
     QTimer flushTimer_;
+    QTimer soundWatch_;
+    bool soundFailed_ = false;
     bool glAvailable_ = false;
     // Whether the picture is drawn with OpenGL (the name the status bar's "DirectX" icon goes by).
     bool directDrawActive_ = false;
