@@ -85,6 +85,7 @@ bool Engine::StartEngine(const std::string& fileName) {
     undoLoad_.clear();
     host_->SetCartridgeCommandsEnabled(true);
     ResetEngine();
+    m.framesCompleted = 0;  // frames count from the cartridge's start, as states and movies do
     m.log.Append("6502 engine started.");
     m.sound.midiOpen = OpenSound(m);
     // The display opens on a cleared picture and takes the palette afresh.
@@ -225,6 +226,7 @@ void Engine::Pause() {
 void Engine::Halt() {
     Machine& m = *machine_;
     m.running = false;
+    if (m.messagePointPending) ++droppedLineRests_;
     m.messagePointPending = false;
     SilenceChannels(m);
 }

@@ -171,6 +171,10 @@ class Engine {
     // The slot's frame, time of saving and thumbnail; false for an empty or unreadable slot.
     bool StateSlotInfo(int slot, StateInfo& info) const;
 
+    // Counts the pauses that dropped the rest of an interrupted line 8 (see Pause above): a movie
+    // records them, since a run without that pause goes on differently.
+    uint64_t DroppedLineRests() const { return droppedLineRests_; }
+
     bool CartridgeStarted() const { return started_; }
     bool Running() const { return machine_->running; }
 
@@ -229,6 +233,7 @@ class Engine {
     std::string lastFlushFailure_;
     ImageDigest imageSha1_{};
     uint64_t generation_ = 0;
+    uint64_t droppedLineRests_ = 0;
     std::vector<uint8_t> undoLoad_;  // the machine the last state load replaced
     std::string stateDirectory_ = DefaultStateDirectory();
 };

@@ -489,6 +489,15 @@ ImageDigest ComputeImageDigest(const Cartridge& cart) {
     return digest;
 }
 
+ImageDigest Sha1(std::span<const uint8_t> bytes) {
+    sha1_ctx ctx;
+    sha1_init(&ctx);
+    sha1_update(&ctx, bytes.size(), bytes.data());
+    ImageDigest digest;
+    sha1_digest(&ctx, digest.size(), digest.data());
+    return digest;
+}
+
 std::string DigestHex(const ImageDigest& digest) {
     static const char kDigits[] = "0123456789abcdef";
     std::string hex;
@@ -498,6 +507,49 @@ std::string DigestHex(const ImageDigest& digest) {
     }
     return hex;
 }
+
+namespace {
+
+// Every chunk after INFO and before PICT: what decides how the machine goes on. For the machine
+// checksum the host's counters and the note bookkeeping of the MIDI output are cleared.
+void WriteMachineChunks(Writer& w, Machine& m, bool forChecksum) {
+    WriteChunk(w, kCpu, m.cpu);
+    WriteChunk(w, kPpu, m.ppu);
+    WriteChunk(w, kMapper, m.mapper);
+    const CartPart cart{m.cart.mirrorDistance, m.cart.verticalMirroring, m.cart.singleScreen,
+                        m.cart.backedMemory};
+    WriteChunk(w, kCart, cart);
+    if (MapperWritesPrgRom(m)) {
+        w.BeginChunk(kFlashedPrg);
+        w(m.cart.prgRom);
+        w.EndChunk();
+    }
+    MachinePart part{m.internalRam,         m.ioRegisterImage,      m.scanline,
+                     m.frameSkipCounter,    m.sprite0Line,          m.soundCountdown,
+                     m.messagePointPending, m.messagePointsReached, m.framesCompleted};
+    SoundState sound = m.sound;
+    if (forChecksum) {
+        part.frameSkipCounter = 0;
+        part.messagePointsReached = 0;
+        std::fill(std::begin(sound.lastNote), std::end(sound.lastNote), 0);
+        std::fill(std::begin(sound.noteSounding), std::end(sound.noteSounding), false);
+    }
+    WriteChunk(w, kMachine, part);
+    WriteChunk(w, kSound, sound);
+    WriteChunk(w, kPads, m.pads);
+
+    const auto stores = Stores(m);
+    PageRefs pages;
+    for (size_t i = 0; i < pages.cpu.size(); ++i) {
+        const uintptr_t window = (kFirstSavedCpuWindow + i) * kCpuWindow;
+        pages.cpu[i] = FindPage(stores, m.pages.cpu[kFirstSavedCpuWindow + i] + window, kCpuWindow);
+    }
+    for (size_t i = 0; i < pages.ppu.size(); ++i)
+        pages.ppu[i] = FindPage(stores, m.pages.ppu[i] + i * kPpuWindow, kPpuWindow);
+    WriteChunk(w, kPages, pages);
+}
+
+}  // namespace
 
 std::vector<uint8_t> SaveMachineState(const Machine& cm, const ImageDigest& image,
                                       int64_t savedAt) {
@@ -513,33 +565,7 @@ std::vector<uint8_t> SaveMachineState(const Machine& cm, const ImageDigest& imag
     info.frame = m.framesCompleted;
     info.savedAt = savedAt;
     WriteChunk(w, kInfo, info);
-    WriteChunk(w, kCpu, m.cpu);
-    WriteChunk(w, kPpu, m.ppu);
-    WriteChunk(w, kMapper, m.mapper);
-    const CartPart cart{m.cart.mirrorDistance, m.cart.verticalMirroring, m.cart.singleScreen,
-                        m.cart.backedMemory};
-    WriteChunk(w, kCart, cart);
-    if (MapperWritesPrgRom(m)) {
-        w.BeginChunk(kFlashedPrg);
-        w(m.cart.prgRom);
-        w.EndChunk();
-    }
-    const MachinePart part{m.internalRam,         m.ioRegisterImage,      m.scanline,
-                           m.frameSkipCounter,    m.sprite0Line,          m.soundCountdown,
-                           m.messagePointPending, m.messagePointsReached, m.framesCompleted};
-    WriteChunk(w, kMachine, part);
-    WriteChunk(w, kSound, m.sound);
-    WriteChunk(w, kPads, m.pads);
-
-    const auto stores = Stores(m);
-    PageRefs pages;
-    for (size_t i = 0; i < pages.cpu.size(); ++i) {
-        const uintptr_t window = (kFirstSavedCpuWindow + i) * kCpuWindow;
-        pages.cpu[i] = FindPage(stores, m.pages.cpu[kFirstSavedCpuWindow + i] + window, kCpuWindow);
-    }
-    for (size_t i = 0; i < pages.ppu.size(); ++i)
-        pages.ppu[i] = FindPage(stores, m.pages.ppu[i] + i * kPpuWindow, kPpuWindow);
-    WriteChunk(w, kPages, pages);
+    WriteMachineChunks(w, m, false);
 
     w.BeginChunk(kPicture);
     w(m.frame);
@@ -548,6 +574,15 @@ std::vector<uint8_t> SaveMachineState(const Machine& cm, const ImageDigest& imag
 
     w(Crc(out));
     return out;
+}
+
+uint32_t MachineChecksum(const Machine& cm) {
+    Machine& m = const_cast<Machine&>(cm);  // only to name the stores; nothing is written
+    std::vector<uint8_t> out;
+    out.reserve(160 * 1024 + (MapperWritesPrgRom(m) ? m.cart.prgRom.size() : 0));
+    Writer w{out};
+    WriteMachineChunks(w, m, true);
+    return Crc(out);
 }
 
 bool ReadStateInfo(std::span<const uint8_t> bytes, StateInfo& info, std::string& error) {

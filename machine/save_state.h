@@ -36,6 +36,8 @@ using ImageDigest = std::array<uint8_t, 20>;  // SHA-1
 
 // SHA-1 over the cartridge's PRG-ROM, then its CHR-ROM.
 ImageDigest ComputeImageDigest(const Cartridge& cart);
+// SHA-1 of any bytes (a state file's, for a movie that starts from it).
+ImageDigest Sha1(std::span<const uint8_t> bytes);
 std::string DigestHex(const ImageDigest& digest);
 
 // What a menu shows of a state without loading it.
@@ -54,6 +56,14 @@ struct StateInfo {
 // that points a window somewhere new has to name its store here).
 std::vector<uint8_t> SaveMachineState(const Machine& m, const ImageDigest& image,
                                       int64_t savedAt = 0);
+
+// The machine checksum, which input movies record and a replay must reproduce exactly: the
+// CRC-32 of the state's machine chunks (CPU to PAGE, in the file's layout), without INFO (program
+// version, time of saving), PICT (the picture, which the frame skip leaves undrawn), and with the
+// fields that belong to the host set to 0: the frame-skip counter, the count of message points
+// since the program began, and the MIDI output's note bookkeeping (last note, note sounding),
+// which Pause changes. Everything else of the machine, RAM to mapper to sound registers, counts.
+uint32_t MachineChecksum(const Machine& m);
 
 // Replaces the machine with the state in `bytes`. Refused when the file is damaged, truncated,
 // of a newer format, of another image (`image`) or fails its checksum: `error` then says why and

@@ -11,6 +11,7 @@
 
 #include "cartridge/engine.h"
 #include "cartridge/loader.h"
+#include "cartridge/movie.h"
 #include "debugger/disassembler.h"
 #include "input/input_device.h"
 #include "input/input_script.h"
@@ -45,6 +46,9 @@ void Usage() {
         "  --snapshot FILE.bmp  after the run, save the picture as a bitmap\n"
         "  --bench              print the emulation speed as the last line\n"
         "  --input SCRIPT       hold joypad buttons from a script: lines 'FRAME PLAYER BUTTONS'\n"
+        "  --verify             replay the --input movie from its start and check its machine\n"
+        "                       checksums (exit status 0 when all match, 3 at the first that "
+        "differs)\n"
         "  --midi-log FILE      write every MIDI message with its frame number\n"
         "  --smf FILE.mid       write the music as a Standard MIDI File, one track a channel\n"
         "  --wav FILE           render the notes on the built-in synthesizer into a WAV file\n"
@@ -73,6 +77,8 @@ struct Options {
     std::string snapshot;
     bool bench = false;
     std::string input;
+    bool verify = false;
+    bool framesGiven = false;
     std::string midiLog;
     std::string smf;
     std::string wav;
@@ -109,6 +115,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         long long n = 0;
         if (arg == "--frames" && hasValue && ParseNumber(argv[i + 1], 10, 0, 1LL << 40, n)) {
             o.frames = n;
+            o.framesGiven = true;
             ++i;
         } else if (arg == "--frame-skip" && hasValue && ParseNumber(argv[i + 1], 10, 1, 10, n)) {
             o.frameSkip = static_cast<int>(n);
@@ -142,6 +149,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
                        stderr);
             return false;
 #endif
+        } else if (arg == "--verify") {
+            o.verify = true;
         } else if (arg == "--bench") {
             o.bench = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -158,6 +167,14 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     }
     if (o.image.empty()) {
         std::fputs("vexalo-run: no image given\n", stderr);
+        return false;
+    }
+    if (o.verify &&
+        (o.input.empty() || o.framesGiven || !o.trace.empty() || !o.loadState.empty())) {
+        std::fputs(
+            "vexalo-run: --verify needs --input MOVIE and takes its frames and start from "
+            "the movie (no --frames, --load-state or --trace)\n",
+            stderr);
         return false;
     }
     return true;
@@ -234,6 +251,92 @@ void WriteMidiLog(const std::string& fileName, const MidiRecorder& recorder) {
     if (std::fclose(f) != 0) throw FileError(fileName + ": " + std::strerror(errno));
 }
 
+std::vector<uint8_t> ReadFileBytes(const std::string& fileName) {
+    std::FILE* f = std::fopen(fileName.c_str(), "rb");
+    if (!f) throw FileError(fileName + ": " + std::strerror(errno));
+    std::vector<uint8_t> bytes;
+    uint8_t buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + got);
+    const bool failed = std::ferror(f);
+    std::fclose(f);
+    if (failed) throw FileError(fileName + ": " + std::strerror(errno));
+    return bytes;
+}
+
+// Replays a movie as the desktop recorded it: from its start, one frame per RunFrames(1), whose
+// command point is where its checks were taken and its pauses made. Returns the exit status: 0
+// when every check matched, 2 for a movie of another image or start state, 3 when a checksum
+// differs (reported with its frame).
+int VerifyMovie(Engine& engine, const std::string& movieFile, const MovieHeader& movie,
+                int64_t& framesRun) {
+    Machine& m = engine.machine();
+    if (engine.ImageSha1() != movie.image) {
+        std::fprintf(stderr,
+                     "vexalo-run: %s is a movie of another image (%s, SHA-1 %s); %s has SHA-1 %s\n",
+                     movieFile.c_str(), movie.imageName.c_str(), DigestHex(movie.image).c_str(),
+                     m.cart.romFileName.c_str(), DigestHex(engine.ImageSha1()).c_str());
+        return 2;
+    }
+    if (!movie.startState.empty()) {
+        const std::string stateFile = MovieStatePath(movieFile, movie);
+        const std::vector<uint8_t> state = ReadFileBytes(stateFile);
+        if (Sha1(state) != movie.startStateSha1) {
+            std::fprintf(stderr,
+                         "vexalo-run: %s is not the start state of %s (its SHA-1 is %s, the "
+                         "movie's %s)\n",
+                         stateFile.c_str(), movieFile.c_str(), DigestHex(Sha1(state)).c_str(),
+                         DigestHex(movie.startStateSha1).c_str());
+            return 2;
+        }
+        const bool loaded = engine.LoadState(state, stateFile);
+        PrintLog(m.log);
+        if (!loaded) return 2;
+    }
+    const auto differs = [&](const char* where, uint32_t expected, size_t matched) {
+        std::printf("Movie differs %s: machine checksum %08" PRIx32 ", the movie has %08" PRIx32
+                    " (%zu of %zu checkpoints matched before it).\n",
+                    where, MachineChecksum(m), expected, matched, movie.checks.size() + 1);
+        return 3;
+    };
+    if (MachineChecksum(m) != movie.startChecksum)
+        return differs("at its start", movie.startChecksum, 0);
+    auto check = movie.checks.begin();
+    auto pause = movie.pauses.begin();
+    const auto pauseAt = [&](uint64_t frame) {
+        while (pause != movie.pauses.end() && *pause < frame) ++pause;
+        for (; pause != movie.pauses.end() && *pause == frame; ++pause) {
+            engine.Pause();  // stops there, dropping the rest of line 8 as the recording did
+            engine.Pause();
+        }
+    };
+    pauseAt(m.framesCompleted);
+    for (framesRun = 0; static_cast<uint64_t>(framesRun) < movie.frames; ++framesRun) {
+        if (engine.RunFrames(1) != 1) {
+            std::printf("Movie differs at frame %" PRIu64 ": the machine stopped.\n",
+                        m.framesCompleted);
+            return 3;
+        }
+        const uint64_t frame = m.framesCompleted;
+        for (; check != movie.checks.end() && check->frame <= frame; ++check) {
+            if (check->frame == frame && MachineChecksum(m) == check->checksum) continue;
+            const std::string where = "at frame " + std::to_string(check->frame);
+            return differs(where.c_str(), check->checksum,
+                           static_cast<size_t>(check - movie.checks.begin()) + 1);
+        }
+        pauseAt(frame);
+    }
+    if (check != movie.checks.end()) {
+        std::printf("Movie differs at frame %" PRIu64 ": the movie ends before its check there.\n",
+                    check->frame);
+        return 3;
+    }
+    std::printf("Movie verified: all %zu checkpoints matched over %" PRId64 " frames.\n",
+                movie.checks.size() + 1, framesRun);
+    return 0;
+}
+
 // The console's frame rate: the WAV file follows the emulated time.
 constexpr double kFramesPerSecond = 60.0988;
 
@@ -259,6 +362,13 @@ int Run(const Options& o) {
     }
     if (!outputs.Empty()) m.sound.output = &outputs;
     m.settings.FrameRate = o.frameSkip;
+
+    MovieHeader movie;
+    if (o.verify) {
+        std::string error;
+        if (!LoadMovieHeader(o.input, movie, error)) throw FileError(error);
+        for (size_t i = 0; i < 4; ++i) m.settings.channelEnabled[i] = movie.soundChannels[i];
+    }
 
     // Both joypads follow the script (frame numbers count from 0, the first frame after reset).
     InputScript script;
@@ -296,7 +406,10 @@ int Run(const Options& o) {
     }
 
     const auto begin = std::chrono::steady_clock::now();
-    for (int64_t frame = 0; frame < o.frames && engine.Running(); ++frame) {
+    int status = 0;
+    int64_t framesRun = o.frames;
+    if (o.verify) status = VerifyMovie(engine, o.input, movie, framesRun);
+    for (int64_t frame = 0; !o.verify && frame < o.frames && engine.Running(); ++frame) {
         // Whole frames of 244 lines from the reset (line 0 to line 0), so a run of N frames
         // ends right after the Nth frame was shown.
         if (trace)
@@ -332,7 +445,9 @@ int Run(const Options& o) {
     if (!o.saveState.empty()) engine.SaveStateFile(o.saveState);
     PrintLog(m.log);
     try {
-        engine.FreeRom(FreeRomCall::IfStarted);  // writes the battery file as the desktop does
+        // Writes the battery file as the desktop does; a verification leaves it alone.
+        engine.FreeRom(FreeRomCall::IfStarted,
+                       o.verify ? BatterySave::Discard : BatterySave::Write);
     } catch (const FileError&) {
         PrintLog(m.log);  // the log says which file was being saved
         throw;
@@ -342,10 +457,10 @@ int Run(const Options& o) {
     music.Stop();
     if (!o.wav.empty()) WriteWavFile(o.wav, samples);
     if (o.bench) {
-        std::printf("frames: %" PRId64 "  seconds: %.3f  frames/s: %.0f\n", o.frames, seconds,
-                    seconds > 0 ? o.frames / seconds : 0.0);
+        std::printf("frames: %" PRId64 "  seconds: %.3f  frames/s: %.0f\n", framesRun, seconds,
+                    seconds > 0 ? framesRun / seconds : 0.0);
     }
-    return 0;
+    return status;
 }
 
 }  // namespace
