@@ -450,6 +450,10 @@ void TfrmNES::CreateMenus() {
     mnuFastForward =
         MenuItem(mnuEmulation, "mnuFastForward", QStringLiteral("&Fast-forward\t` (hold)"));
     mnuFastForward->setCheckable(true);
+    // Checked: the history is kept, and Backspace held rewinds it.
+    mnuRewind = MenuItem(mnuEmulation, "mnuRewind", QStringLiteral("&Rewind\tBackspace (hold)"));
+    mnuRewind->setCheckable(true);
+    mnuRewind->setChecked(frameLoop_.RewindEnabled());
     mnuFrameAdvance = MenuItem(mnuEmulation, "mnuFrameAdvance", QStringLiteral("Frame &advance"),
                                Qt::Key_Backslash);
     mnuFrameAdvance->setEnabled(false);
@@ -492,17 +496,13 @@ void TfrmNES::CreateMenus() {
     mnuSaveState = MenuItem(mnuState, "mnuSaveState", QStringLiteral("&Save state"), Qt::Key_F7);
     mnuLoadState = MenuItem(mnuState, "mnuLoadState", QStringLiteral("&Load state"), Qt::Key_F8);
     mnuState->addSeparator();
-    auto* slotGroup = new QActionGroup(this);
     for (int i = 0; i < kStateSlots; ++i) {
         const QByteArray name = "mnuStateSlot" + QByteArray::number(i);
         // The main keyboard's digit is a window key, not a shortcut: a shortcut would take the
         // keypad's digit too, which is a key of its own.
         mnuStateSlot[i] = MenuItem(mnuState, name.constData(), QString());
-        mnuStateSlot[i]->setCheckable(true);
-        slotGroup->addAction(mnuStateSlot[i]);
         connect(mnuStateSlot[i], &QAction::triggered, this, [this, i] { ChooseStateSlot(i); });
     }
-    mnuStateSlot[stateSlot_]->setChecked(true);
     mnuState->addSeparator();
     mnuUndoSaveState = MenuItem(mnuState, "mnuUndoSaveState", QStringLiteral("Undo save"));
     mnuUndoLoadState = MenuItem(mnuState, "mnuUndoLoadState", QStringLiteral("Undo load"));
@@ -510,11 +510,6 @@ void TfrmNES::CreateMenus() {
     mnuSaveStateAs = MenuItem(mnuState, "mnuSaveStateAs", QStringLiteral("Save state &as\u2026"));
     mnuLoadStateFrom =
         MenuItem(mnuState, "mnuLoadStateFrom", QStringLiteral("Load state &from\u2026"));
-    mnuState->addSeparator();
-    // The key is held, so it is no shortcut: the caption only shows it.
-    mnuRewind = MenuItem(mnuState, "mnuRewind", QStringLiteral("&Rewind\tBackspace (hold)"));
-    mnuRewind->setCheckable(true);
-    mnuRewind->setChecked(frameLoop_.RewindEnabled());
     for (QAction* item : {mnuSaveState, mnuLoadState})
         item->setAutoRepeat(false);  // held, F7 saves once
     for (QAction* item : {mnuSaveState, mnuLoadState, mnuUndoSaveState, mnuUndoLoadState,
@@ -797,6 +792,13 @@ bool TfrmNES::RunStateCommand(const std::function<bool()>& command,
     std::string said;
     if (log.TotalAppended() > before) said = log.Lines().back();
     if (failure.empty()) failure = said;
+    // The slot's long file name (image, SHA-1, number) would not fit the panel: "slot N".
+    const std::string file = engine_->StateSlotFile(stateSlot_);
+    for (const std::string& name : {file, std::filesystem::path(file).filename().string()}) {
+        const size_t at = failure.find(name);
+        if (!name.empty() && at != std::string::npos)
+            failure.replace(at, name.size(), "slot " + std::to_string(stateSlot_));
+    }
     ShowStateMessage(done ? said : failure, !done);
     statusIcons_->update();
     frameLoop_.AfterCommand();
@@ -831,7 +833,7 @@ void TfrmNES::mnuLoadStateClick() {
 
 void TfrmNES::ChooseStateSlot(int slot) {
     stateSlot_ = slot;
-    mnuStateSlot[slot]->setChecked(true);
+    UpdateStateSlots();
     if (!engine_->CartridgeStarted()) return;
     StateInfo info;
     const QString text =
@@ -903,6 +905,10 @@ void TfrmNES::UpdateStateSlots() {
     for (int i = 0; i < kStateSlots; ++i) {
         StateInfo info;
         QAction* item = mnuStateSlot[i];
+        // The current slot in bold (a check mark would be drawn at the thumbnails' size).
+        QFont font = item->font();
+        font.setBold(i == stateSlot_);
+        item->setFont(font);
         if (!engine_->CartridgeStarted()) {
             item->setText(QStringLiteral("Slot &%1\t%1").arg(i));
             item->setIcon(QIcon());

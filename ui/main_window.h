@@ -240,6 +240,7 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QAction* mnuDebug = nullptr;
     QAction* mnuAbout = nullptr;
     QAction* mnuFastForward = nullptr;  // checked: fast-forward without holding the key
+    QAction* mnuRewind = nullptr;       // checked: the rewind history is kept (hold Backspace)
     QAction* mnuFrameAdvance = nullptr;
     QAction* mnuSpeed[3] = {};  // 100 %, 50 %, 25 %
     QAction* mnuSaveState = nullptr;
@@ -249,8 +250,7 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QAction* mnuUndoLoadState = nullptr;
     QAction* mnuSaveStateAs = nullptr;
     QAction* mnuLoadStateFrom = nullptr;
-    QAction* mnuRewind = nullptr;        // checked: the rewind history is kept (hold Backspace)
-    QAction* mnuFastForwardCap[4] = {};  // 2x, 4x, 8x, unlimited
+    QAction* mnuFastForwardCap[4] = {};       // 2x, 4x, 8x, unlimited
     QAction* mnuScale[kMaxWindowScale] = {};  // "1x" ... "6x"
     QAction* mnuSquarePixels = nullptr;
     QAction* mnuTelevisionPixels = nullptr;
