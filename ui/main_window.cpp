@@ -76,7 +76,7 @@ constexpr int kBatteryFlushMilliseconds = 10000;
 constexpr int kSpeeds[3] = {100, 50, 25};
 constexpr int kFastForwardCaps[4] = {2, 4, 8, 0};
 constexpr int kStateMessageMilliseconds = 5000;
-// The slots' thumbnails in the State menu: a quarter of the picture.
+// The slots' thumbnails in the State menu: the picture at a quarter of its width and height.
 constexpr int kThumbnailWidth = 64;
 constexpr int kThumbnailHeight = 60;
 
