@@ -65,10 +65,22 @@ void FrameLoop::Tick() {
         return;
     }
     if (engine_.Running()) {
-        if (hooks_.speed) pacer_.SetSpeed(hooks_.speed(), now);
+        const bool rewinding = rewindEnabled_ && hooks_.rewinding && hooks_.rewinding();
+        if (!rewinding) historySpent_ = false;
+        const bool back = rewinding && !historySpent_;
+        if (hooks_.speed) {
+            // Backwards at least at the console's pace, whatever the speed setting.
+            const double speed = hooks_.speed();
+            pacer_.SetSpeed(back && speed > 0 ? std::max(speed, 1.0) : speed, now);
+        }
         const int due = pacer_.FramesDue(now);
         try {
-            if (due > 0) engine_.RunFrames(due);
+            if (back) {
+                StepBack(due);
+            } else {
+                EndRewind();
+                RunForward(due);
+            }
         } catch (const std::exception& error) {
             // The machine stops where it is; the window, the cartridge and its battery file stay.
             try {
@@ -88,6 +100,47 @@ void FrameLoop::Tick() {
         return;
     }
     Schedule(TimerWait(clock_(), pacer_.NextDeadline()));
+}
+
+void FrameLoop::SetRewindEnabled(bool enabled) {
+    rewindEnabled_ = enabled;
+    if (!enabled) rewind_.Clear();
+}
+
+void FrameLoop::FrameRunOutside() {
+    if (rewindEnabled_) rewind_.Push(engine_);
+}
+
+void FrameLoop::RunForward(int frames) {
+    if (frames <= 0) return;
+    if (!rewindEnabled_) {
+        engine_.RunFrames(frames);
+        return;
+    }
+    // One at a time, so the history holds every frame's joypads.
+    for (int i = 0; i < frames && engine_.RunFrames(1) == 1; ++i) rewind_.Push(engine_);
+}
+
+void FrameLoop::StepBack(int frames) {
+    bool stepped = false;
+    for (int i = 0; i < frames; ++i) {
+        if (!rewind_.StepBack(engine_)) {
+            historySpent_ = true;
+            break;
+        }
+        stepped = steppedBack_ = true;
+    }
+    // The steps replay frames without the host: the frame reached is shown here.
+    DisplaySurface* surface = hooks_.surface();
+    Machine& m = engine_.machine();
+    if (stepped && surface) surface->Present(m, m.settings.ViewFrequency);
+    if (historySpent_) EndRewind();
+}
+
+void FrameLoop::EndRewind() {
+    if (!steppedBack_) return;
+    steppedBack_ = false;
+    rewind_.EndRewind(engine_);
 }
 
 }  // namespace vexalo

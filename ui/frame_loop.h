@@ -3,12 +3,18 @@
 // hands the log to the panel and arms the timer again. Every command of the window runs between
 // two ticks, never inside one. While a menu or a modal dialog is open the machine is held, and
 // the pace starts afresh when it closes, so the machine does not sprint afterwards.
+//
+// Rewind: while the history is on, frames run one at a time and each is pushed into the rewind
+// buffer; while the rewind key is held, each frame due steps the machine one frame back instead
+// (silently) and shows it, until the key is let go or the history ends; then the notes the
+// machine holds sound again and play goes on from there.
 #pragma once
 
 #include <QObject>
 #include <QTimer>
 #include <functional>
 
+#include "cartridge/rewind.h"
 #include "machine/frame_pacer.h"
 
 namespace vexalo {
@@ -34,6 +40,8 @@ class FrameLoop : public QObject {
         // The pace wanted now, in multiples of the console's (0: as fast as it goes); looked at
         // every tick. Unset: the console's pace.
         std::function<double()> speed;
+        // The rewind key is held; looked at every tick. Unset: never.
+        std::function<bool()> rewinding;
     };
 
     FrameLoop(Engine& engine, LogPanel& log, Hooks hooks, QObject* parent = nullptr);
@@ -46,6 +54,14 @@ class FrameLoop : public QObject {
     void AfterCommand();
     void Tick();
 
+    // The rewind history (on unless switched off): off, frames run in batches and the history
+    // is dropped.
+    void SetRewindEnabled(bool enabled);
+    bool RewindEnabled() const { return rewindEnabled_; }
+    // After a frame run outside the loop (frame advance): it joins the history.
+    void FrameRunOutside();
+    RewindBuffer& rewind() { return rewind_; }
+
     FramePacer& pacer() { return pacer_; }
     QTimer& timer() { return timer_; }
     int64_t ticks() const { return ticks_; }
@@ -54,6 +70,10 @@ class FrameLoop : public QObject {
 
    private:
     void Schedule(int milliseconds);
+    void RunForward(int frames);
+    void StepBack(int frames);
+    // The sound comes back after the last step back.
+    void EndRewind();
 
     Engine& engine_;
     LogPanel& log_;
@@ -63,6 +83,10 @@ class FrameLoop : public QObject {
     std::function<Clock::time_point()> clock_ = [] { return Clock::now(); };
     bool suspended_ = false;  // a menu or a modal dialog held the machine at the last tick
     int64_t ticks_ = 0;
+    RewindBuffer rewind_;
+    bool rewindEnabled_ = true;
+    bool steppedBack_ = false;   // stepped back since the sound last came back
+    bool historySpent_ = false;  // the history ended while the key was held
 };
 
 }  // namespace vexalo

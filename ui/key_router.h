@@ -10,7 +10,7 @@
 // - A modifier held as a joypad button does not count for a command: with Control held as
 //   player 1's B, F4 is Settings, not Exit, and F2 stays Load ROM. A chord with a modifier that is
 //   no joypad button (Alt+Enter) is a command, and its key does not reach the joypads.
-// - A key that is a command (a menu shortcut, Alt+Enter, Escape, F2, F3) never reaches the
+// - A key that is a command (a menu shortcut, Alt+Enter, Escape, F2, F3, 0-9) never reaches the
 //   joypads.
 #pragma once
 
@@ -32,7 +32,8 @@ class KeyRouter : public QObject {
     struct Hooks {
         std::function<bool()> joypadsLive;      // a cartridge runs: bound keys are the joypads'
         std::function<bool()> cartridgeLoaded;  // keys do not move the focus or scroll the log
-        // The window's own keys (Alt+Enter, Escape, F2, F3); true when the key was one of them.
+        // The window's own keys (Alt+Enter, Escape, F2, F3, 0-9); true when the key was one of
+        // them.
         std::function<bool(int key, Qt::KeyboardModifiers modifiers)> windowKey;
     };
 

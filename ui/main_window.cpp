@@ -4,6 +4,7 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -16,12 +17,14 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QUrl>
 #include <algorithm>
+#include <filesystem>
 
 #include "cartridge/rom_property_dialog.h"
 #include "debugger/debug_window.h"
@@ -72,6 +75,39 @@ constexpr int kBatteryFlushMilliseconds = 10000;
 // The Emulation menu's choices, in menu order.
 constexpr int kSpeeds[3] = {100, 50, 25};
 constexpr int kFastForwardCaps[4] = {2, 4, 8, 0};
+constexpr int kStateMessageMilliseconds = 5000;
+// The slots' thumbnails in the State menu: the picture at a quarter of its width and height.
+constexpr int kThumbnailWidth = 64;
+constexpr int kThumbnailHeight = 60;
+
+// The State menu draws its items' icons at the thumbnails' size.
+class ThumbnailMenuStyle : public QProxyStyle {
+   public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_SmallIconSize) return kThumbnailWidth;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+QIcon Thumbnail(const StateInfo& info) {
+    QImage picture(info.picture.data(), kScreenWidth, kScreenHeight, kScreenWidth,
+                   QImage::Format_Indexed8);
+    QList<QRgb> colours(256, qRgb(0, 0, 0));
+    for (int i = 0; i < 32; ++i) {
+        const Rgb c = NesPalette[info.palette[i] & 63];
+        colours[i] = qRgb(c.r, c.g, c.b);
+    }
+    picture.setColorTable(colours);
+    return QIcon(QPixmap::fromImage(picture.scaled(
+        kThumbnailWidth, kThumbnailHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+}
+
+QString SavedAtText(const StateInfo& info) {
+    if (info.savedAt == 0) return QStringLiteral("frame %1").arg(info.frame);
+    return QDateTime::fromSecsSinceEpoch(info.savedAt)
+        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
 
 QSettings OpenSettingsStore() {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Ostrane"),
@@ -97,6 +133,19 @@ QString AskMusicFile(QWidget* parent) {
                        QStringLiteral("Standard MIDI File (*.mid)"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QStringLiteral("mid"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+QString AskStateFile(QWidget* parent, bool save) {
+    QFileDialog dialog(
+        parent, save ? QStringLiteral("Save state as ...") : QStringLiteral("Load state from ..."),
+        QString(), QStringLiteral("Saved states (*.state);;All files (*)"));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    if (save)
+        dialog.setDefaultSuffix(QStringLiteral("state"));
+    else
+        dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
 }
@@ -140,13 +189,14 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
              [this](int key, Qt::KeyboardModifiers modifiers) {
                  return FormKeyDown(key, modifiers);
              }}),
-      frameLoop_(*engine_, log_,
-                 {[this] { return surface_; }, [this] { statusIcons_->update(); },
-                  [this](const QString& message) {
-                      devices_.showError(QStringLiteral("The machine stopped: ") + message);
-                  },
-                  [this] { return CurrentSpeed(); }},
-                 this),
+      frameLoop_(
+          *engine_, log_,
+          {[this] { return surface_; }, [this] { statusIcons_->update(); },
+           [this](const QString& message) {
+               devices_.showError(QStringLiteral("The machine stopped: ") + message);
+           },
+           [this] { return CurrentSpeed(); }, [this] { return keys_.CommandKeyHeld(kRewindKey); }},
+          this),
       fullScreen_(this, [this] { ApplyWindowLimits(); }) {
     setObjectName(QStringLiteral("frmNES"));
     if (!devices_.midiOutput) {
@@ -161,6 +211,10 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
     if (!devices_.chooseSnapshotFile)
         devices_.chooseSnapshotFile = [this] { return AskSnapshotFile(this); };
     if (!devices_.chooseMusicFile) devices_.chooseMusicFile = [this] { return AskMusicFile(this); };
+    if (!devices_.chooseStateSaveFile)
+        devices_.chooseStateSaveFile = [this] { return AskStateFile(this, true); };
+    if (!devices_.chooseStateLoadFile)
+        devices_.chooseStateLoadFile = [this] { return AskStateFile(this, false); };
     music_ = std::make_unique<MusicRecorder>(devices_.midiOutput, &machine().framesCompleted);
     if (!devices_.showError) {
         devices_.showError = [this](const QString& message) {
@@ -272,6 +326,9 @@ void TfrmNES::FormCreate() {
     soundWatch_.setInterval(250);
     connect(&soundWatch_, &QTimer::timeout, this, &TfrmNES::WatchSound);
     soundWatch_.start();
+    statusTimer_.setSingleShot(true);
+    statusTimer_.setInterval(kStateMessageMilliseconds);
+    connect(&statusTimer_, &QTimer::timeout, this, &TfrmNES::ShowUsualStatus);
 }
 
 QSize TfrmNES::WindowSizeFor(const AreaSize& area) const {
@@ -396,6 +453,10 @@ void TfrmNES::CreateMenus() {
     mnuFastForward =
         MenuItem(mnuEmulation, "mnuFastForward", QStringLiteral("&Fast-forward\t` (hold)"));
     mnuFastForward->setCheckable(true);
+    // Checked: the history is kept, and Backspace held rewinds it.
+    mnuRewind = MenuItem(mnuEmulation, "mnuRewind", QStringLiteral("&Rewind\tBackspace (hold)"));
+    mnuRewind->setCheckable(true);
+    mnuRewind->setChecked(frameLoop_.RewindEnabled());
     mnuFrameAdvance = MenuItem(mnuEmulation, "mnuFrameAdvance", QStringLiteral("Frame &advance"),
                                Qt::Key_Backslash);
     mnuFrameAdvance->setEnabled(false);
@@ -429,6 +490,47 @@ void TfrmNES::CreateMenus() {
         });
     }
     ShowEmulationChoices();
+
+    mnuState = menuBar()->addMenu(QStringLiteral("&State"));
+    mnuState->setObjectName(QStringLiteral("mnuState"));
+    auto* thumbnailStyle = new ThumbnailMenuStyle;
+    thumbnailStyle->setParent(mnuState);
+    mnuState->setStyle(thumbnailStyle);
+    mnuSaveState = MenuItem(mnuState, "mnuSaveState", QStringLiteral("&Save state"), Qt::Key_F7);
+    mnuLoadState = MenuItem(mnuState, "mnuLoadState", QStringLiteral("&Load state"), Qt::Key_F8);
+    mnuState->addSeparator();
+    for (int i = 0; i < kStateSlots; ++i) {
+        const QByteArray name = "mnuStateSlot" + QByteArray::number(i);
+        // The main keyboard's digit is a window key, not a shortcut: a shortcut would take the
+        // keypad's digit too, which is a key of its own.
+        mnuStateSlot[i] = MenuItem(mnuState, name.constData(), QString());
+        connect(mnuStateSlot[i], &QAction::triggered, this, [this, i] { ChooseStateSlot(i); });
+    }
+    mnuState->addSeparator();
+    mnuUndoSaveState = MenuItem(mnuState, "mnuUndoSaveState", QStringLiteral("Undo save"));
+    mnuUndoLoadState = MenuItem(mnuState, "mnuUndoLoadState", QStringLiteral("Undo load"));
+    mnuState->addSeparator();
+    mnuSaveStateAs = MenuItem(mnuState, "mnuSaveStateAs", QStringLiteral("Save state &as\u2026"));
+    mnuLoadStateFrom =
+        MenuItem(mnuState, "mnuLoadStateFrom", QStringLiteral("Load state &from\u2026"));
+    for (QAction* item : {mnuSaveState, mnuLoadState})
+        item->setAutoRepeat(false);  // held, F7 saves once
+    for (QAction* item : {mnuSaveState, mnuLoadState, mnuUndoSaveState, mnuUndoLoadState,
+                          mnuSaveStateAs, mnuLoadStateFrom})
+        item->setEnabled(false);
+    UpdateStateSlots();
+    connect(mnuSaveState, &QAction::triggered, this, &TfrmNES::mnuSaveStateClick);
+    connect(mnuLoadState, &QAction::triggered, this, &TfrmNES::mnuLoadStateClick);
+    connect(mnuUndoSaveState, &QAction::triggered, this, &TfrmNES::mnuUndoSaveStateClick);
+    connect(mnuUndoLoadState, &QAction::triggered, this, &TfrmNES::mnuUndoLoadStateClick);
+    connect(mnuSaveStateAs, &QAction::triggered, this, &TfrmNES::mnuSaveStateAsClick);
+    connect(mnuLoadStateFrom, &QAction::triggered, this, &TfrmNES::mnuLoadStateFromClick);
+    connect(mnuRewind, &QAction::toggled, this,
+            [this](bool on) { frameLoop_.SetRewindEnabled(on); });
+    connect(mnuState, &QMenu::aboutToShow, this, [this] {
+        AllNotesOff(machine());
+        UpdateStateSlots();
+    });
 
     mnuView = menuBar()->addMenu(QStringLiteral("&View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
@@ -468,8 +570,9 @@ void TfrmNES::CreateMenus() {
     pmuPause = PopupItem(PopupMenu, "pmuPause", QStringLiteral("&Pause"), "Ctrl+F2");
 
     // The items' shortcuts stay live in full screen, where the menu bar is hidden.
-    for (QMenu* menu : {mnuFile, mnuCPU, mnuEmulation, Help1}) addActions(menu->actions());
-    for (QMenu* menu : {mnuFile, mnuCPU, mnuEmulation, mnuView, Help1, PopupMenu})
+    for (QMenu* menu : {mnuFile, mnuCPU, mnuEmulation, mnuState, Help1})
+        addActions(menu->actions());
+    for (QMenu* menu : {mnuFile, mnuCPU, mnuEmulation, mnuState, mnuView, Help1, PopupMenu})
         keys_.WatchMenu(menu);
 
     for (QAction* item : {mnuFreeROM, mnuSavesnapshot, mnuRecordMusic, mnuRom})
@@ -528,6 +631,7 @@ bool TfrmNES::FreeCartridge(FreeRomCall call) {
         engine_->FreeRom(FreeRomCall::Always, BatterySave::Discard);
     }
     DrainLog();
+    frameLoop_.rewind().Clear();
     // A recording holds one cartridge's music, to its last note-off.
     StopMusicRecording();
     UpdateMusicItem();
@@ -664,13 +768,164 @@ void TfrmNES::mnuFrameAdvanceClick() {
     RunCommand([&] {
         engine_->Pause();  // runs
         try {
-            engine_->RunFrames(1);
+            if (engine_->RunFrames(1) == 1) frameLoop_.FrameRunOutside();
         } catch (...) {
             if (engine_->Running()) engine_->Pause();
             throw;
         }
         engine_->Pause();  // stops at the command point, as Pause does
     });
+}
+
+// ---- Saved states ------------------------------------------------------------------------------
+
+bool TfrmNES::RunStateCommand(const std::function<bool()>& command,
+                              const std::string& failurePrefix) {
+    if (!engine_->CartridgeStarted()) return false;
+    Log& log = machine().log;
+    const uint64_t before = log.TotalAppended();
+    bool done = false;
+    std::string failure;
+    try {
+        done = command();
+    } catch (const std::exception& error) {
+        failure = failurePrefix + error.what();
+    }
+    // The engine's own line says what happened (saved, loaded, or why not).
+    std::string said;
+    if (log.TotalAppended() > before) said = log.Lines().back();
+    if (failure.empty()) failure = said;
+    // The slot's long file name (image, SHA-1, number) would not fit the panel: "slot N".
+    const std::string file = engine_->StateSlotFile(stateSlot_);
+    for (const std::string& name : {file, std::filesystem::path(file).filename().string()}) {
+        const size_t at = failure.find(name);
+        if (!name.empty() && at != std::string::npos)
+            failure.replace(at, name.size(), "slot " + std::to_string(stateSlot_));
+    }
+    ShowStateMessage(done ? said : failure, !done);
+    statusIcons_->update();
+    frameLoop_.AfterCommand();
+    return done;
+}
+
+void TfrmNES::ShowStateMessage(const std::string& text, bool failure) {
+    const QString message = QString::fromStdString(text);
+    statusText_->setStyleSheet(failure ? QStringLiteral("color: red;") : QString());
+    statusText_->setToolTip(message);
+    statusText_->setText(message);
+    statusTimer_.start();
+    if (failure && fullScreen_.Active()) devices_.showError(message);
+}
+
+void TfrmNES::mnuSaveStateClick() {
+    const int slot = stateSlot_;
+    RunStateCommand(
+        [&] {
+            engine_->SaveStateSlot(slot);
+            return true;
+        },
+        "State not saved: ");
+    UpdateStateSlots();
+}
+
+void TfrmNES::mnuLoadStateClick() {
+    const int slot = stateSlot_;
+    if (RunStateCommand([&] { return engine_->LoadStateSlot(slot); }, "State not loaded: "))
+        PresentFrame();
+}
+
+void TfrmNES::ChooseStateSlot(int slot) {
+    stateSlot_ = slot;
+    UpdateStateSlots();
+    if (!engine_->CartridgeStarted()) return;
+    StateInfo info;
+    const QString text =
+        engine_->StateSlotInfo(slot, info)
+            ? QStringLiteral("State slot %1: saved %2").arg(slot).arg(SavedAtText(info))
+            : QStringLiteral("State slot %1: empty").arg(slot);
+    ShowStateMessage(text.toStdString(), false);
+}
+
+void TfrmNES::mnuUndoSaveStateClick() {
+    const int slot = stateSlot_;
+    RunStateCommand(
+        [&] {
+            if (engine_->UndoSaveStateSlot(slot)) return true;
+            machine().log.Append("Slot " + std::to_string(slot) + " has no save to undo.");
+            return false;
+        },
+        "Save not undone: ");
+    UpdateStateSlots();
+}
+
+void TfrmNES::mnuUndoLoadStateClick() {
+    const bool done = RunStateCommand(
+        [&] {
+            Log& log = machine().log;
+            const uint64_t before = log.TotalAppended();
+            if (engine_->UndoLoadState()) {
+                log.Append("The machine is back as it was before the load.");
+                return true;
+            }
+            // A refused state has said why; otherwise there was nothing to undo.
+            if (log.TotalAppended() == before) log.Append("There is no load to undo.");
+            return false;
+        },
+        "Load not undone: ");
+    if (done) PresentFrame();
+}
+
+void TfrmNES::mnuSaveStateAsClick() {
+    if (!engine_->CartridgeStarted()) return;
+    const QString fileName = devices_.chooseStateSaveFile();
+    if (fileName.isEmpty()) return;
+    RunStateCommand(
+        [&] {
+            engine_->SaveStateFile(QFile::encodeName(fileName).toStdString());
+            machine().log.Append("State saved as \"" +
+                                 QFileInfo(fileName).fileName().toStdString() + "\".");
+            return true;
+        },
+        "State not saved: ");
+}
+
+void TfrmNES::mnuLoadStateFromClick() {
+    if (!engine_->CartridgeStarted()) return;
+    const QString fileName = devices_.chooseStateLoadFile();
+    if (fileName.isEmpty()) return;
+    const bool done = RunStateCommand(
+        [&] {
+            if (!engine_->LoadStateFile(QFile::encodeName(fileName).toStdString())) return false;
+            machine().log.Append("State loaded from \"" +
+                                 QFileInfo(fileName).fileName().toStdString() + "\".");
+            return true;
+        },
+        "State not loaded: ");
+    if (done) PresentFrame();
+}
+
+void TfrmNES::UpdateStateSlots() {
+    for (int i = 0; i < kStateSlots; ++i) {
+        StateInfo info;
+        QAction* item = mnuStateSlot[i];
+        // The current slot in bold (a check mark would be drawn at the thumbnails' size).
+        QFont font = item->font();
+        font.setBold(i == stateSlot_);
+        item->setFont(font);
+        if (!engine_->CartridgeStarted()) {
+            item->setText(QStringLiteral("Slot &%1\t%1").arg(i));
+            item->setIcon(QIcon());
+        } else if (engine_->StateSlotInfo(i, info)) {
+            item->setText(QStringLiteral("Slot &%1 \u2013 %2\t%1").arg(i).arg(SavedAtText(info)));
+            item->setIcon(Thumbnail(info));
+        } else {
+            item->setText(QStringLiteral("Slot &%1 \u2013 empty\t%1").arg(i));
+            item->setIcon(QIcon());
+        }
+    }
+    std::error_code ec;
+    const std::string file = engine_->StateSlotFile(stateSlot_);
+    mnuUndoSaveState->setEnabled(!file.empty() && std::filesystem::exists(file + ".bak", ec));
 }
 
 void TfrmNES::mnuAboutClick() {
@@ -716,7 +971,14 @@ void TfrmNES::ShowSaveFailure(const std::string& failure) {
     // The log is hidden while a game runs: the status bar tells the player that the save failed.
     if (failure == shownSaveFailure_) return;
     shownSaveFailure_ = failure;
-    if (failure.empty()) {
+    statusTimer_.stop();
+    ShowUsualStatus();
+    if (!failure.empty() && fullScreen_.Active())
+        devices_.showError(QString::fromStdString("Not saved: " + failure));
+}
+
+void TfrmNES::ShowUsualStatus() {
+    if (shownSaveFailure_.empty()) {
         statusText_->setStyleSheet(QString());
         statusText_->setToolTip(QString());
         std::string name = machine().cart.romFileName;
@@ -724,11 +986,10 @@ void TfrmNES::ShowSaveFailure(const std::string& failure) {
         SetStatusText(name);
         return;
     }
-    const QString text = QString::fromStdString("Not saved: " + failure);
+    const QString text = QString::fromStdString("Not saved: " + shownSaveFailure_);
     statusText_->setStyleSheet(QStringLiteral("color: red;"));
     statusText_->setToolTip(text);
     statusText_->setText(text);
-    if (fullScreen_.Active()) devices_.showError(text);
 }
 
 // ---- The engine's seams ------------------------------------------------------------------------
@@ -743,6 +1004,10 @@ void TfrmNES::SetCartridgeCommandsEnabled(bool enabled) {
         mnuPause->setEnabled(true);
     }
     mnuFrameAdvance->setEnabled(enabled);
+    for (QAction* item :
+         {mnuSaveState, mnuLoadState, mnuUndoLoadState, mnuSaveStateAs, mnuLoadStateFrom})
+        item->setEnabled(enabled);
+    UpdateStateSlots();
 }
 
 void TfrmNES::SetStatusText(const std::string& text) {
@@ -836,6 +1101,10 @@ bool TfrmNES::FormKeyDown(int key, Qt::KeyboardModifiers modifiers) {
     }
     if (key == Qt::Key_F3 && modifiers == Qt::NoModifier) {
         mnuFreeROMClick();
+        return true;
+    }
+    if (key >= Qt::Key_0 && key <= Qt::Key_9 && modifiers == Qt::NoModifier) {
+        ChooseStateSlot(key - Qt::Key_0);
         return true;
     }
     return false;

@@ -52,6 +52,9 @@ struct WindowDevices {
     std::function<QString()> chooseSnapshotFile;
     // The file a music recording goes to (empty: cancelled).
     std::function<QString()> chooseMusicFile;
+    // The state file to save to, and to load from (empty: cancelled).
+    std::function<QString()> chooseStateSaveFile;
+    std::function<QString()> chooseStateLoadFile;
     std::function<void(const QString&)> showError;
     // A question with Yes and No (true: Yes).
     std::function<bool(const QString&)> confirm;
@@ -113,6 +116,19 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void mnuDebugClick();
     // While paused: runs exactly one frame, to the command point, and stays paused.
     void mnuFrameAdvanceClick();
+    // The State menu: save to and load from the current slot (F7, F8), choose the slot (0-9),
+    // undo the last save into the slot or the last load, and states in files of the player's
+    // choice. A refused state or a failed write is shown in the status bar and changes nothing.
+    void mnuSaveStateClick();
+    void mnuLoadStateClick();
+    void ChooseStateSlot(int slot);
+    void mnuUndoSaveStateClick();
+    void mnuUndoLoadStateClick();
+    void mnuSaveStateAsClick();
+    void mnuLoadStateFromClick();
+    int stateSlot() const { return stateSlot_; }
+    // The slots' items: each one's time of saving and thumbnail, or "empty".
+    void UpdateStateSlots();
     void mnuAboutClick();
     void mnuFileClick();
     void mnuCPUClick();
@@ -137,7 +153,8 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void FormCreate();
     void CreateMenus();
     void CreateDisplay(bool accelerated);
-    // The window's own keys (Alt+Enter, Escape, F2, F3); true when the key was one of them.
+    // The window's own keys (Alt+Enter, Escape, F2, F3, the main keyboard's 0-9 choosing the
+    // state slot); true when the key was one of them.
     bool FormKeyDown(int key, Qt::KeyboardModifiers modifiers);
     void StartImage(const QString& path);
     // Runs a command; an error that escapes it is shown and the window goes on. `resumes`: the
@@ -159,6 +176,14 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // Saves the settings once; a failure is reported.
     void StoreSettings();
     void ShowSaveFailure(const std::string& failure);
+    // The first status panel's usual text: a battery save's failure, or the image's name.
+    void ShowUsualStatus();
+    // A state command's outcome in the first status panel for a few seconds; a failure in red
+    // (and in a message box in full screen, where the status bar is hidden).
+    void ShowStateMessage(const std::string& text, bool failure);
+    // Runs a state command at the command point. `command` returns false when the engine refused
+    // (its log line says why); a thrown error is a failure too. Returns whether it succeeded.
+    bool RunStateCommand(const std::function<bool()>& command, const std::string& failurePrefix);
     // Ends a running recording and writes its file; when that fails the player may choose
     // another file, so the recording is not lost.
     void StopMusicRecording();
@@ -183,6 +208,8 @@ class TfrmNES : public QMainWindow, public EngineHost {
     bool directDrawActive_ = false;
     bool settingsStored_ = false;
     std::string shownSaveFailure_;
+    QTimer statusTimer_;  // puts the usual status text back after a state message
+    int stateSlot_ = 0;
 
     QStackedWidget* area_ = nullptr;
     LogPanel log_;
@@ -200,6 +227,7 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QMenu* mnuFile = nullptr;
     QMenu* mnuCPU = nullptr;
     QMenu* mnuEmulation = nullptr;
+    QMenu* mnuState = nullptr;
     QMenu* mnuView = nullptr;
     QMenu* Help1 = nullptr;
     QMenu* PopupMenu = nullptr;
@@ -217,8 +245,16 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QAction* mnuDebug = nullptr;
     QAction* mnuAbout = nullptr;
     QAction* mnuFastForward = nullptr;  // checked: fast-forward without holding the key
+    QAction* mnuRewind = nullptr;       // checked: the rewind history is kept (hold Backspace)
     QAction* mnuFrameAdvance = nullptr;
-    QAction* mnuSpeed[3] = {};                // 100 %, 50 %, 25 %
+    QAction* mnuSpeed[3] = {};  // 100 %, 50 %, 25 %
+    QAction* mnuSaveState = nullptr;
+    QAction* mnuLoadState = nullptr;
+    QAction* mnuStateSlot[kStateSlots] = {};
+    QAction* mnuUndoSaveState = nullptr;
+    QAction* mnuUndoLoadState = nullptr;
+    QAction* mnuSaveStateAs = nullptr;
+    QAction* mnuLoadStateFrom = nullptr;
     QAction* mnuFastForwardCap[4] = {};       // 2x, 4x, 8x, unlimited
     QAction* mnuScale[kMaxWindowScale] = {};  // "1x" ... "6x"
     QAction* mnuSquarePixels = nullptr;

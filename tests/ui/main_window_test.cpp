@@ -655,7 +655,7 @@ class MainWindowTest : public QObject {
             {Qt::Key_Up, Qt::NoModifier, 38},    {Qt::Key_Tab, Qt::NoModifier, 9},
             {Qt::Key_Space, Qt::NoModifier, 32}, {Qt::Key_Return, Qt::NoModifier, 13},
             {Qt::Key_E, Qt::NoModifier, 69},     {Qt::Key_7, Qt::KeypadModifier, 103},
-            {Qt::Key_3, Qt::NoModifier, 51},     {Qt::Key_PageDown, Qt::NoModifier, 34},
+            {Qt::Key_M, Qt::NoModifier, 77},     {Qt::Key_PageDown, Qt::NoModifier, 34},
         };
         for (const auto& k : keys) {
             QTest::keyPress(target, k.key, k.modifiers);

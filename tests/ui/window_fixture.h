@@ -54,6 +54,7 @@ struct WindowFixture {
     QString chosenImage;
     QString chosenSnapshot;
     QStringList chosenMusic;  // the files the music dialog answers, one per showing
+    QString chosenState;      // what the state dialogs answer
     QStringList errors;
     QStringList questions;
     bool answer = false;  // what the player answers to a question
@@ -68,6 +69,8 @@ struct WindowFixture {
         devices.chooseMusicFile = [this] {
             return chosenMusic.isEmpty() ? QString() : chosenMusic.takeFirst();
         };
+        devices.chooseStateSaveFile = [this] { return chosenState; };
+        devices.chooseStateLoadFile = [this] { return chosenState; };
         devices.showError = [this](const QString& message) { errors.append(message); };
         devices.confirm = [this](const QString& question) {
             questions.append(question);
@@ -84,6 +87,7 @@ struct WindowFixture {
         errors.clear();
         questions.clear();
         chosenMusic.clear();
+        chosenState.clear();
         answer = false;
         joystick.failing = false;
     }
