@@ -109,16 +109,20 @@ void FrameLoop::SetRewindEnabled(bool enabled) {
 
 void FrameLoop::FrameRunOutside() {
     if (rewindEnabled_) rewind_.Push(engine_);
+    if (frameWatch_) frameWatch_();
 }
 
 void FrameLoop::RunForward(int frames) {
     if (frames <= 0) return;
-    if (!rewindEnabled_) {
+    if (!rewindEnabled_ && !frameWatch_) {
         engine_.RunFrames(frames);
         return;
     }
-    // One at a time, so the history holds every frame's joypads.
-    for (int i = 0; i < frames && engine_.RunFrames(1) == 1; ++i) rewind_.Push(engine_);
+    // One at a time, so the history holds every frame's joypads and the watch sees each frame.
+    for (int i = 0; i < frames && engine_.RunFrames(1) == 1; ++i) {
+        if (rewindEnabled_) rewind_.Push(engine_);
+        if (frameWatch_) frameWatch_();
+    }
 }
 
 void FrameLoop::StepBack(int frames) {
@@ -129,6 +133,7 @@ void FrameLoop::StepBack(int frames) {
             break;
         }
         stepped = steppedBack_ = true;
+        if (frameWatch_) frameWatch_();
     }
     // The steps replay frames without the host: the frame reached is shown here.
     DisplaySurface* surface = hooks_.surface();

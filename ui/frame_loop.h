@@ -8,6 +8,9 @@
 // buffer; while the rewind key is held, each frame due steps the machine one frame back instead
 // (silently) and shows it, until the key is let go or the history ends; then the notes the
 // machine holds sound again and play goes on from there.
+//
+// A frame watch (a movie recording) also makes frames run one at a time: it is called after
+// every frame the loop runs or steps back, and after a frame run outside the loop.
 #pragma once
 
 #include <QObject>
@@ -60,6 +63,8 @@ class FrameLoop : public QObject {
     bool RewindEnabled() const { return rewindEnabled_; }
     // After a frame run outside the loop (frame advance): it joins the history.
     void FrameRunOutside();
+    // Set: frames run one at a time and `watch` is called after each (see above); empty: none.
+    void SetFrameWatch(std::function<void()> watch) { frameWatch_ = std::move(watch); }
     RewindBuffer& rewind() { return rewind_; }
 
     FramePacer& pacer() { return pacer_; }
@@ -85,6 +90,7 @@ class FrameLoop : public QObject {
     int64_t ticks_ = 0;
     RewindBuffer rewind_;
     bool rewindEnabled_ = true;
+    std::function<void()> frameWatch_;
     bool steppedBack_ = false;   // stepped back since the sound last came back
     bool historySpent_ = false;  // the history ended while the key was held
 };

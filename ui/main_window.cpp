@@ -150,6 +150,31 @@ QString AskStateFile(QWidget* parent, bool save) {
     return dialog.selectedFiles().first();
 }
 
+QString AskMovieFile(QWidget* parent) {
+    QFileDialog dialog(parent, QStringLiteral("Record movie as ..."), QString(),
+                       QStringLiteral("Input movies (*.movie);;All files (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("movie"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+// Whether the engine's machine is as a new process starts the image, as the runner replays a movie
+// from power-on. A cartridge started after another run keeps a few traces of it (the sound
+// tick's phase, a mapper's counters), which only a start state can take along.
+bool AsInANewProcess(const Engine& engine, const std::string& image) {
+    Engine fresh;
+    bool same = false;
+    try {
+        same = fresh.StartEngine(image) &&
+               MachineChecksum(fresh.machine()) == MachineChecksum(engine.machine());
+    } catch (const std::exception&) {
+        // Unreadable now: taken as not the same, so the movie starts from a state.
+    }
+    fresh.FreeRom(FreeRomCall::IfStarted, BatterySave::Discard);  // its battery file stays
+    return same;
+}
+
 // A caption that shows a path as typed: a single & would be taken for a mnemonic.
 QString PlainCaption(const QString& text) {
     QString caption = text;
@@ -215,6 +240,7 @@ TfrmNES::TfrmNES(WindowDevices devices, QWidget* parent)
         devices_.chooseStateSaveFile = [this] { return AskStateFile(this, true); };
     if (!devices_.chooseStateLoadFile)
         devices_.chooseStateLoadFile = [this] { return AskStateFile(this, false); };
+    if (!devices_.chooseMovieFile) devices_.chooseMovieFile = [this] { return AskMovieFile(this); };
     music_ = std::make_unique<MusicRecorder>(devices_.midiOutput, &machine().framesCompleted);
     if (!devices_.showError) {
         devices_.showError = [this](const QString& message) {
@@ -240,6 +266,11 @@ TfrmNES::~TfrmNES() {
     }
     try {
         music_->Stop();
+    } catch (const std::exception&) {
+        // Nothing can be shown any more.
+    }
+    try {
+        movie_.Stop();
     } catch (const std::exception&) {
         // Nothing can be shown any more.
     }
@@ -513,18 +544,25 @@ void TfrmNES::CreateMenus() {
     mnuSaveStateAs = MenuItem(mnuState, "mnuSaveStateAs", QStringLiteral("Save state &as\u2026"));
     mnuLoadStateFrom =
         MenuItem(mnuState, "mnuLoadStateFrom", QStringLiteral("Load state &from\u2026"));
+    mnuState->addSeparator();
+    mnuRecordMovie = MenuItem(mnuState, "mnuRecordMovie", QString());
+    mnuRecordMovieHere =
+        MenuItem(mnuState, "mnuRecordMovieHere", QStringLiteral("Record movie from &here\u2026"));
     for (QAction* item : {mnuSaveState, mnuLoadState})
         item->setAutoRepeat(false);  // held, F7 saves once
     for (QAction* item : {mnuSaveState, mnuLoadState, mnuUndoSaveState, mnuUndoLoadState,
-                          mnuSaveStateAs, mnuLoadStateFrom})
+                          mnuSaveStateAs, mnuLoadStateFrom, mnuRecordMovie, mnuRecordMovieHere})
         item->setEnabled(false);
     UpdateStateSlots();
+    UpdateMovieItems();
     connect(mnuSaveState, &QAction::triggered, this, &TfrmNES::mnuSaveStateClick);
     connect(mnuLoadState, &QAction::triggered, this, &TfrmNES::mnuLoadStateClick);
     connect(mnuUndoSaveState, &QAction::triggered, this, &TfrmNES::mnuUndoSaveStateClick);
     connect(mnuUndoLoadState, &QAction::triggered, this, &TfrmNES::mnuUndoLoadStateClick);
     connect(mnuSaveStateAs, &QAction::triggered, this, &TfrmNES::mnuSaveStateAsClick);
     connect(mnuLoadStateFrom, &QAction::triggered, this, &TfrmNES::mnuLoadStateFromClick);
+    connect(mnuRecordMovie, &QAction::triggered, this, &TfrmNES::mnuRecordMovieClick);
+    connect(mnuRecordMovieHere, &QAction::triggered, this, &TfrmNES::mnuRecordMovieHereClick);
     connect(mnuRewind, &QAction::toggled, this,
             [this](bool on) { frameLoop_.SetRewindEnabled(on); });
     connect(mnuState, &QMenu::aboutToShow, this, [this] {
@@ -635,6 +673,7 @@ bool TfrmNES::FreeCartridge(FreeRomCall call) {
     // A recording holds one cartridge's music, to its last note-off.
     StopMusicRecording();
     UpdateMusicItem();
+    StopMovieRecording();
     statusIcons_->update();
     return true;
 }
@@ -928,6 +967,109 @@ void TfrmNES::UpdateStateSlots() {
     mnuUndoSaveState->setEnabled(!file.empty() && std::filesystem::exists(file + ".bak", ec));
 }
 
+// ---- Input movies ------------------------------------------------------------------------------
+
+void TfrmNES::mnuRecordMovieClick() {
+    if (movie_.Recording())
+        StopMovieRecording();
+    else
+        StartMovieRecording(false);
+    frameLoop_.AfterCommand();
+}
+
+void TfrmNES::mnuRecordMovieHereClick() {
+    if (!movie_.Recording()) StartMovieRecording(true);
+    frameLoop_.AfterCommand();
+}
+
+void TfrmNES::StartMovieRecording(bool fromHere) {
+    if (!engine_->CartridgeStarted()) return;
+    const QString fileName = devices_.chooseMovieFile();
+    if (fileName.isEmpty()) return;
+    // From power-on: the machine as StartEngine leaves it.
+    const std::string image = machine().cart.romFilePath + machine().cart.romFileName;
+    if (!fromHere) StartImage(QString::fromStdString(image));
+    const std::string movieFile = QFile::encodeName(fileName).toStdString();
+    const std::string stateFile = movieFile + ".state";
+    std::string error;
+    bool started = false, withState = fromHere;
+    try {
+        started = movie_.Start(*engine_, movieFile, fromHere ? stateFile : "", error);
+        if (started && !fromHere && !AsInANewProcess(*engine_, image)) {
+            withState = true;
+            started = movie_.Start(*engine_, movieFile, stateFile, error);
+        }
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+    if (!started) {
+        ShowStateMessage("Movie not recorded: " + error, true);
+        return;
+    }
+    movieFile_ = fileName;
+    movieLeft_ = false;
+    frameLoop_.SetFrameWatch([this] {
+        if (movieLeft_ || movie_.RecordFrame(*engine_)) return;
+        // The machine no longer follows from the movie's start. The recording ends after the
+        // tick, outside the frame loop, since writing it may ask for another file.
+        movieLeft_ = true;
+        QTimer::singleShot(0, this, [this] {
+            if (movieLeft_)
+                StopMovieRecording("Movie recording stopped by a reset, load, rewind or debugger");
+        });
+    });
+    std::string message = std::string("Recording a movie from ") +
+                          (fromHere ? "here" : "power-on") + " into \"" +
+                          QFileInfo(fileName).fileName().toStdString() + "\"";
+    if (withState && !fromHere)
+        message += " (from a state: this power-on keeps traces of the last run)";
+    ShowStateMessage(message + ".", false);
+    UpdateMovieItems();
+}
+
+void TfrmNES::StopMovieRecording(const std::string& why) {
+    movieLeft_ = false;
+    if (!movie_.Recording()) return;
+    frameLoop_.SetFrameWatch(nullptr);
+    const auto saved = [&] {
+        ShowStateMessage((why.empty() ? std::string("Movie recorded") : why) + ": " +
+                             std::to_string(movie_.FramesRecorded()) + " frames in \"" +
+                             QFileInfo(movieFile_).fileName().toStdString() + "\".",
+                         false);
+        UpdateMovieItems();
+    };
+    try {
+        movie_.Stop();
+        saved();
+        return;
+    } catch (const std::exception& error) {
+        devices_.showError(QString::fromStdString(error.what()) +
+                           QStringLiteral("\n\nThe movie could not be saved. Choose another "
+                                          "file for it, or cancel to let it go."));
+    }
+    // The recording is still there: another file may take it.
+    for (movieFile_ = devices_.chooseMovieFile(); !movieFile_.isEmpty();
+         movieFile_ = devices_.chooseMovieFile()) {
+        movie_.SetFile(QFile::encodeName(movieFile_).toStdString());
+        try {
+            movie_.Stop();
+            saved();
+            return;
+        } catch (const std::exception& error) {
+            devices_.showError(QString::fromStdString(error.what()));
+        }
+    }
+    movie_ = MovieRecorder();
+    UpdateMovieItems();
+}
+
+void TfrmNES::UpdateMovieItems() {
+    const bool recording = movie_.Recording();
+    mnuRecordMovie->setText(recording ? QStringLiteral("Stop movie recording")
+                                      : QStringLiteral("Record &movie\u2026"));
+    mnuRecordMovieHere->setEnabled(mnuRecordMovie->isEnabled() && !recording);
+}
+
 void TfrmNES::mnuAboutClick() {
     TfrmAbout dialog(productVersion_, this);
     dialog.exec();
@@ -1004,10 +1146,11 @@ void TfrmNES::SetCartridgeCommandsEnabled(bool enabled) {
         mnuPause->setEnabled(true);
     }
     mnuFrameAdvance->setEnabled(enabled);
-    for (QAction* item :
-         {mnuSaveState, mnuLoadState, mnuUndoLoadState, mnuSaveStateAs, mnuLoadStateFrom})
+    for (QAction* item : {mnuSaveState, mnuLoadState, mnuUndoLoadState, mnuSaveStateAs,
+                          mnuLoadStateFrom, mnuRecordMovie})
         item->setEnabled(enabled);
     UpdateStateSlots();
+    UpdateMovieItems();
 }
 
 void TfrmNES::SetStatusText(const std::string& text) {

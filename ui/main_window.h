@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cartridge/engine.h"
+#include "cartridge/movie.h"
 #include "input/input_device.h"
 #include "machine/display_mode.h"
 #include "machine/frame_pacer.h"
@@ -55,6 +56,8 @@ struct WindowDevices {
     // The state file to save to, and to load from (empty: cancelled).
     std::function<QString()> chooseStateSaveFile;
     std::function<QString()> chooseStateLoadFile;
+    // The file an input movie goes to (empty: cancelled).
+    std::function<QString()> chooseMovieFile;
     std::function<void(const QString&)> showError;
     // A question with Yes and No (true: Yes).
     std::function<bool(const QString&)> confirm;
@@ -127,6 +130,13 @@ class TfrmNES : public QMainWindow, public EngineHost {
     void mnuSaveStateAsClick();
     void mnuLoadStateFromClick();
     int stateSlot() const { return stateSlot_; }
+    // Record movie… starts the cartridge afresh and records the joypads from power-on; Record
+    // movie from here… records from the machine as it is, saved as MOVIE.state beside the movie.
+    // While it records, the first item reads "Stop movie recording" and writes the movie. A
+    // reset, a load, a rewind or a debugger session ends the recording by itself, as does
+    // freeing the cartridge, loading another or closing.
+    void mnuRecordMovieClick();
+    void mnuRecordMovieHereClick();
     // The slots' items: each one's time of saving and thumbnail, or "empty".
     void UpdateStateSlots();
     void mnuAboutClick();
@@ -188,6 +198,13 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // another file, so the recording is not lost.
     void StopMusicRecording();
     void UpdateMusicItem();
+    // Starts a movie recording into a file the player chooses (`fromHere`: from the machine as it
+    // is; otherwise the cartridge is started afresh first).
+    void StartMovieRecording(bool fromHere);
+    // Ends a movie recording and writes it, saying so in the status bar after `why`; when the
+    // file cannot be written the player may choose another one, so the movie is not lost.
+    void StopMovieRecording(const std::string& why = "");
+    void UpdateMovieItems();
 
     WindowDevices devices_;
     std::unique_ptr<MidiOutput> ownedMidi_;
@@ -197,6 +214,9 @@ class TfrmNES : public QMainWindow, public EngineHost {
     // engine, whose last notes go through it.
     std::unique_ptr<MusicRecorder> music_;
     std::unique_ptr<Engine> engine_;
+    MovieRecorder movie_;
+    QString movieFile_;
+    bool movieLeft_ = false;  // the machine left the movie's run; the recording ends soon
 
     QString productVersion_;
     QStringList mruList_;
@@ -255,6 +275,8 @@ class TfrmNES : public QMainWindow, public EngineHost {
     QAction* mnuUndoLoadState = nullptr;
     QAction* mnuSaveStateAs = nullptr;
     QAction* mnuLoadStateFrom = nullptr;
+    QAction* mnuRecordMovie = nullptr;  // "Record movie…", or "Stop movie recording"
+    QAction* mnuRecordMovieHere = nullptr;
     QAction* mnuFastForwardCap[4] = {};       // 2x, 4x, 8x, unlimited
     QAction* mnuScale[kMaxWindowScale] = {};  // "1x" ... "6x"
     QAction* mnuSquarePixels = nullptr;

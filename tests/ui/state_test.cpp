@@ -13,7 +13,8 @@ using namespace vexalo;
 
 namespace {
 
-using Clock = FramePacer::Clock;
+using test::StatusText;
+using test::Ticker;
 constexpr uint8_t kBackdrop = 0x16;
 
 // Sets the backdrop colour, then counts frames in $10 (by the vertical-blank flag).
@@ -34,32 +35,6 @@ struct Moment {
 
 Moment Now(TfrmNES& window) {
     return {window.machine().internalRam, window.machine().messagePointsReached};
-}
-
-// The frame loop on a made-up clock that advances one frame period per tick, so each tick runs
-// (or rewinds) exactly one frame.
-struct Ticker {
-    TfrmNES& window;
-    Clock::time_point now = Clock::now();
-    const Clock::duration period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(1.0 / kConsoleFrameRate));
-
-    explicit Ticker(TfrmNES& w) : window(w) {
-        window.frameLoop().SetClock([this] { return now; });
-        window.frameLoop().Resume();
-    }
-    ~Ticker() {
-        window.frameLoop().SetClock([] { return Clock::now(); });
-    }
-    void Tick(Clock::duration step) {
-        now += step;
-        window.frameLoop().Tick();
-    }
-    void Tick() { Tick(period); }
-};
-
-QString StatusText(TfrmNES& window) {
-    return window.findChild<QLabel*>(QStringLiteral("StatusPanel0"))->text();
 }
 
 }  // namespace

@@ -1,13 +1,15 @@
 // What the main window's tests share: a window with made-up devices (a MIDI recorder, no
-// joystick, plain drawing, dialogs answered by the test), images written into a temporary folder
-// and the log panel's lines.
+// joystick, plain drawing, dialogs answered by the test), images written into a temporary folder,
+// the log panel's lines, the status bar's text, and the frame loop on a made-up clock.
 #pragma once
 
 #include <QApplication>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -55,6 +57,7 @@ struct WindowFixture {
     QString chosenSnapshot;
     QStringList chosenMusic;  // the files the music dialog answers, one per showing
     QString chosenState;      // what the state dialogs answer
+    QStringList chosenMovie;  // the files the movie dialog answers, one per showing
     QStringList errors;
     QStringList questions;
     bool answer = false;  // what the player answers to a question
@@ -71,6 +74,9 @@ struct WindowFixture {
         };
         devices.chooseStateSaveFile = [this] { return chosenState; };
         devices.chooseStateLoadFile = [this] { return chosenState; };
+        devices.chooseMovieFile = [this] {
+            return chosenMovie.isEmpty() ? QString() : chosenMovie.takeFirst();
+        };
         devices.showError = [this](const QString& message) { errors.append(message); };
         devices.confirm = [this](const QString& question) {
             questions.append(question);
@@ -88,6 +94,7 @@ struct WindowFixture {
         questions.clear();
         chosenMusic.clear();
         chosenState.clear();
+        chosenMovie.clear();
         answer = false;
         joystick.failing = false;
     }
@@ -97,5 +104,35 @@ struct WindowFixture {
 inline QWidget* KeyTarget(TfrmNES& window) {
     return QApplication::focusWidget() ? QApplication::focusWidget() : &window;
 }
+
+inline QString StatusText(TfrmNES& window) {
+    return window.findChild<QLabel*>(QStringLiteral("StatusPanel0"))->text();
+}
+
+// The frame loop on a made-up clock that advances one frame period per tick, so each tick runs
+// (or rewinds) exactly one frame.
+struct Ticker {
+    using Clock = FramePacer::Clock;
+    TfrmNES& window;
+    Clock::time_point now = Clock::now();
+    const Clock::duration period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(1.0 / kConsoleFrameRate));
+
+    explicit Ticker(TfrmNES& w) : window(w) {
+        window.frameLoop().SetClock([this] { return now; });
+        window.frameLoop().Resume();
+    }
+    ~Ticker() {
+        window.frameLoop().SetClock([] { return Clock::now(); });
+    }
+    void Tick(Clock::duration step) {
+        now += step;
+        window.frameLoop().Tick();
+    }
+    void Tick() { Tick(period); }
+    void Ticks(int count) {
+        for (int i = 0; i < count; ++i) Tick();
+    }
+};
 
 }  // namespace vexalo::test
