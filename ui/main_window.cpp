@@ -986,7 +986,7 @@ void TfrmNES::StartMovieRecording(bool fromHere) {
     if (!engine_->CartridgeStarted()) return;
     const QString fileName = devices_.chooseMovieFile();
     if (fileName.isEmpty()) return;
-    // From power-on: the machine as StartEngine leaves it.
+    // From power-on the cartridge starts afresh: the machine as StartEngine leaves it.
     const std::string image = machine().cart.romFilePath + machine().cart.romFileName;
     if (!fromHere) StartImage(QString::fromStdString(image));
     const std::string movieFile = QFile::encodeName(fileName).toStdString();
