@@ -30,10 +30,8 @@ class KeyRouterTest : public QObject {
     test::WindowFixture fixture_;
 
     std::unique_ptr<TfrmNES> RunningWindow() {
-        auto window = fixture_.MakeWindow();
-        window->show();
-        window->activateWindow();
-        if (!QTest::qWaitForWindowActive(window.get())) return nullptr;
+        auto window = fixture_.ActiveWindow();
+        if (!window) return nullptr;
         window->LoadImage(test::WriteImage(*dir_, QStringLiteral("k.nes"), {}));
         return window;
     }

@@ -70,10 +70,8 @@ class MovieRecordingTest : public QObject {
     test::WindowFixture fixture_;
 
     std::unique_ptr<TfrmNES> RunningWindow() {
-        auto window = fixture_.MakeWindow();
-        window->show();
-        window->activateWindow();
-        [&] { QVERIFY(QTest::qWaitForWindowActive(window.get())); }();
+        auto window = fixture_.ActiveWindow();
+        if (!window) return nullptr;
         window->LoadImage(kJoypadImage);
         return window;
     }
@@ -98,6 +96,7 @@ class MovieRecordingTest : public QObject {
     // power-on.
     void aRecordedMovieReplaysBitExactlyInTheRunner() {
         auto window = RunningWindow();
+        QVERIFY(window);
         QVERIFY(window->mnuRecordMovie->isEnabled());
         test::Ticker ticker(*window);
         ticker.Ticks(25);  // played before: the recording starts the cartridge afresh
@@ -155,6 +154,7 @@ class MovieRecordingTest : public QObject {
     // itself with a status message, and the runner replays what was recorded from that state.
     void aMovieFromHereStopsByItselfAtAReset() {
         auto window = RunningWindow();
+        QVERIFY(window);
         test::Ticker ticker(*window);
         Press(*window, Qt::Key_Left);
         ticker.Ticks(30);
@@ -191,6 +191,7 @@ class MovieRecordingTest : public QObject {
     // file takes it. Recorded right after the load, it starts at power-on as a new process does.
     void aFileThatCannotBeWrittenLosesNothing() {
         auto window = RunningWindow();
+        QVERIFY(window);
         test::Ticker ticker(*window);
         fixture_.chosenMovie = {dir_->filePath(QStringLiteral("missing/here.movie"))};
         window->mnuRecordMovieHere->trigger();

@@ -46,10 +46,8 @@ class StateTest : public QObject {
     test::WindowFixture fixture_;
 
     std::unique_ptr<TfrmNES> RunningWindow() {
-        auto window = fixture_.MakeWindow();
-        window->show();
-        window->activateWindow();
-        [&] { QVERIFY(QTest::qWaitForWindowActive(window.get())); }();
+        auto window = fixture_.ActiveWindow();
+        if (!window) return nullptr;
         window->engine().SetStateDirectory(dir_->filePath(QStringLiteral("states")).toStdString());
         window->LoadImage(test::WriteImage(*dir_, QStringLiteral("count.nes"), CountingProgram()));
         window->engine().RunFrames(30);
@@ -68,6 +66,7 @@ class StateTest : public QObject {
     // machine back after playing on; undo load, undo save and the file dialogs do what they say.
     void aSlotHoldsTheMachineAndTheMenuShowsIt() {
         auto window = RunningWindow();
+        QVERIFY(window);
         Engine& engine = window->engine();
         QAction* slot3 = window->mnuStateSlot[3];
         QVERIFY(slot3->text().contains(QStringLiteral("empty")));
@@ -116,6 +115,7 @@ class StateTest : public QObject {
     // status bar; the machine and the slot's file stay as they were.
     void aRefusedStateSaysWhyAndChangesNothing() {
         auto window = RunningWindow();
+        QVERIFY(window);
         Engine& engine = window->engine();
         Key(*window, Qt::Key_F7);
         QFile file(QString::fromStdString(engine.StateSlotFile(0)));
@@ -151,6 +151,7 @@ class StateTest : public QObject {
     // let go, the game goes on from there; held past the history's start, play goes on too.
     void rewindStepsBackWhileHeldAndPlayGoesOn() {
         auto window = RunningWindow();
+        QVERIFY(window);
         Ticker ticker(*window);
         ticker.Tick();
         // A tick that runs several frames pushes each of them.
@@ -191,6 +192,7 @@ class StateTest : public QObject {
     // is saved and Backspace does not rewind. Paused, they are commands again.
     void boundKeysStayTheJoypads() {
         auto window = RunningWindow();
+        QVERIFY(window);
         int32_t* pad2 = window->machine().settings.KeyBinding[1];
         pad2[4] = 51;   // 3 as player 2's A
         pad2[5] = 118;  // F7 as B

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <chrono>
 #include <fstream>
 #include <memory>
@@ -61,6 +62,16 @@ struct WindowFixture {
     QStringList errors;
     QStringList questions;
     bool answer = false;  // what the player answers to a question
+
+    // A window shown and made the active one (keys reach only the window in front); null when it
+    // never became active.
+    std::unique_ptr<TfrmNES> ActiveWindow() {
+        auto window = MakeWindow();
+        window->show();
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get())) return nullptr;
+        return window;
+    }
 
     std::unique_ptr<TfrmNES> MakeWindow() {
         WindowDevices devices;
