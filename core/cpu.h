@@ -48,17 +48,19 @@ enum class CpuDispatch : uint8_t { Switch, Threaded };
     X(0x##h##0)                                                                         \
     X(0x##h##1)                                                                         \
     X(0x##h##2)                                                                         \
-    X(0x##h##3) X(0x##h##4) X(0x##h##5) X(0x##h##6) X(0x##h##7) X(0x##h##8) X(0x##h##9) \
-        X(0x##h##A) X(0x##h##B) X(0x##h##C) X(0x##h##D) X(0x##h##E) X(0x##h##F)
+    X(0x##h##3)                                                                         \
+    X(0x##h##4) X(0x##h##5) X(0x##h##6) X(0x##h##7) X(0x##h##8) X(0x##h##9) X(0x##h##A) \
+        X(0x##h##B) X(0x##h##C) X(0x##h##D) X(0x##h##E) X(0x##h##F)
 #define VEXALO_CPU_ALL_OPCODES(X)                                                               \
     VEXALO_CPU_OPCODE_ROW(X, 0)                                                                 \
     VEXALO_CPU_OPCODE_ROW(X, 1)                                                                 \
     VEXALO_CPU_OPCODE_ROW(X, 2)                                                                 \
-    VEXALO_CPU_OPCODE_ROW(X, 3) VEXALO_CPU_OPCODE_ROW(X, 4) VEXALO_CPU_OPCODE_ROW(X, 5)         \
-        VEXALO_CPU_OPCODE_ROW(X, 6) VEXALO_CPU_OPCODE_ROW(X, 7) VEXALO_CPU_OPCODE_ROW(X, 8)     \
-            VEXALO_CPU_OPCODE_ROW(X, 9) VEXALO_CPU_OPCODE_ROW(X, A) VEXALO_CPU_OPCODE_ROW(X, B) \
-                VEXALO_CPU_OPCODE_ROW(X, C) VEXALO_CPU_OPCODE_ROW(X, D)                         \
-                    VEXALO_CPU_OPCODE_ROW(X, E) VEXALO_CPU_OPCODE_ROW(X, F)
+    VEXALO_CPU_OPCODE_ROW(X, 3)                                                                 \
+    VEXALO_CPU_OPCODE_ROW(X, 4) VEXALO_CPU_OPCODE_ROW(X, 5) VEXALO_CPU_OPCODE_ROW(X, 6)         \
+        VEXALO_CPU_OPCODE_ROW(X, 7) VEXALO_CPU_OPCODE_ROW(X, 8) VEXALO_CPU_OPCODE_ROW(X, 9)     \
+            VEXALO_CPU_OPCODE_ROW(X, A) VEXALO_CPU_OPCODE_ROW(X, B) VEXALO_CPU_OPCODE_ROW(X, C) \
+                VEXALO_CPU_OPCODE_ROW(X, D) VEXALO_CPU_OPCODE_ROW(X, E)                         \
+                    VEXALO_CPU_OPCODE_ROW(X, F)
 
 #if defined(__GNUC__) && !defined(VEXALO_CPU_SWITCH_DISPATCH)
 inline constexpr CpuDispatch kDefaultDispatch = CpuDispatch::Threaded;
@@ -197,14 +199,36 @@ struct CpuCore {
     void Write(uint16_t address, uint8_t value) { bus.WriteByte(address, value); }
 
     // --- Flags ---
+    // N and Z are kept apart from P, as the result they come from (`nz`): Z is set when its low
+    // byte is 0, N when bit 7 or bit 8 is set (bit 8 is BIT's N, taken from the operand). Setting
+    // them is then one move; s.P's own N and Z bits are stale until Record puts them back, which
+    // the run loop does wherever the record is seen (hook, EndOfScanline, return).
+    static uint16_t NzOf(uint8_t p) { return uint16_t(((p & FlagZ) ? 0 : 1) | (p & FlagN) << 1); }
+    uint16_t nz = NzOf(s.P);
+    bool Negative() const { return nz & 0x180; }
+    bool Zero() const { return !(nz & 0xFF); }
+    // P with its N and Z bits.
+    uint8_t Status() const {
+        return uint8_t((s.P & 0x7D) | (Negative() ? FlagN : 0) | (Zero() ? FlagZ : 0));
+    }
+    void SetStatus(uint8_t p) {
+        s.P = p;
+        nz = NzOf(p);
+    }
+    // The registers with N and Z put back into P.
+    const CpuState& Record() {
+        s.P = Status();
+        return s;
+    }
     // Sets N and Z from `value` and passes it through.
     uint8_t Nz(uint8_t value) {
-        s.P = uint8_t((s.P & 0x7D) | NZTable[value]);
+        nz = value;
         return value;
     }
     // N and Z from `value`, C from `carry`; every other bit kept.
     uint8_t NzC(uint8_t value, bool carry) {
-        s.P = uint8_t((s.P & 0x7C) | NZTable[value] | (carry ? FlagC : 0));
+        s.P = uint8_t((s.P & ~FlagC) | (carry ? FlagC : 0));
+        nz = value;
         return value;
     }
     void Set(uint8_t mask) { s.P |= mask; }
@@ -215,15 +239,18 @@ struct CpuCore {
     void And(uint8_t v) { s.A = Nz(uint8_t(s.A & v)); }
     void Eor(uint8_t v) { s.A = Nz(uint8_t(s.A ^ v)); }
     void Compare(uint8_t reg, uint8_t v) { NzC(uint8_t(reg - v), reg >= v); }
-    void Bit(uint8_t v) { s.P = uint8_t((s.P & 0x3D) | (v & 0xC0) | ((s.A & v) == 0 ? FlagZ : 0)); }
+    void Bit(uint8_t v) {
+        s.P = uint8_t((s.P & ~FlagV) | (v & FlagV));
+        nz = uint16_t((s.A & v) | (v & 0x80) << 1);
+    }
     void Adc(uint8_t v) {
         if (s.P & FlagD) return AdcDecimal(v);
         const unsigned sum = s.A + v + (s.P & FlagC);
         uint8_t p = s.P & 0x3C;
         if (~(s.A ^ v) & (s.A ^ sum) & 0x80) p |= FlagV;
         if (sum > 0xFF) p |= FlagC;
-        s.A = uint8_t(sum);
-        s.P = uint8_t(p | NZTable[s.A]);
+        s.A = Nz(uint8_t(sum));
+        s.P = p;
     }
     void Sbc(uint8_t v) {
         if (s.P & FlagD) return SbcDecimal(v);
@@ -231,8 +258,8 @@ struct CpuCore {
         uint8_t p = s.P & 0x3C;
         if ((s.A ^ v) & (s.A ^ difference) & 0x80) p |= FlagV;
         if ((difference >> 8) == 0) p |= FlagC;
-        s.A = uint8_t(difference);
-        s.P = uint8_t(p | NZTable[s.A]);
+        s.A = Nz(uint8_t(difference));
+        s.P = p;
     }
     // Decimal mode: packed BCD digits, only C changes.
     void AdcDecimal(uint8_t v) {
@@ -335,7 +362,8 @@ struct CpuCore {
     void Arr(uint8_t v) {
         const uint8_t t = uint8_t(s.A & v);
         uint8_t result = uint8_t((t >> 1) | (s.P & FlagC) << 7);
-        uint8_t p = uint8_t((s.P & 0x3C) | NZTable[result]);
+        uint8_t p = uint8_t(s.P & 0x3C);
+        nz = result;  // N and Z of the rotated byte, before a decimal correction
         if (!(s.P & FlagD)) {
             if (result & 0x40) p |= FlagC;
             if (((result >> 6) ^ (result >> 5)) & 1) p |= FlagV;
@@ -441,7 +469,7 @@ struct CpuCore {
             return;
         }
         const uint64_t registers = uint64_t(s.A) | uint64_t(s.X) << 8 | uint64_t(s.Y) << 16 |
-                                   uint64_t(s.P) << 24 | uint64_t(s.S) << 32;
+                                   uint64_t(Status()) << 24 | uint64_t(s.S) << 32;
         if (registers == idleRegisters) {
             // The last round, with 1 to `round` cycles left, runs as usual.
             const int32_t round = idleBudget - s.CycleBudget;
@@ -542,7 +570,7 @@ struct CpuCore {
         ++s.PC;
         Push(uint8_t(s.PC >> 8));
         Push(uint8_t(s.PC));
-        Push(uint8_t(s.P | FlagB));
+        Push(uint8_t(Status() | FlagB));
         s.P = uint8_t((s.P | FlagI) & ~FlagD);
         s.PC = ReadWord(bus, 0xFFFE);
     }
@@ -557,7 +585,7 @@ struct CpuCore {
         return bus.FetchByte(uint16_t(0x0100 | s.S));
     }
     // Bit 5 is forced on; bit 4 is taken from the pulled byte.
-    void Plp() { s.P = uint8_t(Pull() | FlagUnused); }
+    void Plp() { SetStatus(uint8_t(Pull() | FlagUnused)); }
 
     // A request of EndOfScanline: the vertical blank's NMI waits for the next instruction to
     // complete; any other is entered at once.
@@ -584,7 +612,7 @@ struct CpuCore {
         s.CycleBudget -= 7;
         Push(uint8_t(s.PC >> 8));
         Push(uint8_t(s.PC));
-        Push(uint8_t(s.P & ~FlagB));
+        Push(uint8_t(Status() & ~FlagB));
         Clear(FlagD);
         if (kind == InterruptRequest::Irq) Set(FlagI);
         s.PC = ReadWord(bus, vector);
@@ -599,7 +627,7 @@ struct CpuCore {
     template <class Hook>
     void ShowTo(Hook& hook, CpuState& record) {
         if constexpr (!std::is_same_v<Hook, NoInstructionHook>) {
-            record = s;
+            record = Record();
             record.CycleBudget += heldBudget;
             hook(std::as_const(record));
         }
@@ -615,15 +643,15 @@ struct CpuCore {
             Interrupt(InterruptRequest::Nmi);
             if (s.CycleBudget > 0) return false;
         }
-        record = s;
+        record = Record();
         const InterruptRequest request = bus.EndOfScanline();
-        s = record;
+        SetStatus((s = record).P);
         idleRead = -1;  // a waiting loop's round never spans two scanlines
         // The overshoot of the last instruction is dropped; the budget is full again even when
         // the loop is about to return.
         s.CycleBudget = s.CyclesPerLine;
         if (request == InterruptRequest::Stop) {
-            record = s;
+            record = Record();
             return true;
         }
         if (request != InterruptRequest::None) {
@@ -672,7 +700,7 @@ template <CpuDispatch kDispatch, bool kSingleInstruction, class Bus, class Hook>
 #include "core/cpu_opcodes.inc"
     budgetUsed:
         if constexpr (kSingleInstruction) {
-            record = s;
+            record = c.Record();
             return;
         }
         if (c.EndOfBudget(record)) return;
@@ -695,7 +723,7 @@ template <CpuDispatch kDispatch, bool kSingleInstruction, class Bus, class Hook>
 #undef VEXALO_OP
             }
             if constexpr (kSingleInstruction) {
-                record = s;
+                record = c.Record();
                 return;
             }
             if (s.CycleBudget > 0) continue;
@@ -727,7 +755,7 @@ template <class Bus>
 void CpuInterrupt(CpuState& state, Bus& bus, InterruptRequest kind) {
     cpu_detail::CpuCore<Bus> c{state, bus};
     c.Interrupt(kind);
-    state = c.s;
+    state = c.Record();
 }
 
 // Takes a request of EndOfScanline as the run loop does: NmiAfterInstruction sets NmiPending, for
@@ -736,7 +764,7 @@ template <class Bus>
 void CpuTakeRequest(CpuState& state, Bus& bus, InterruptRequest kind) {
     cpu_detail::CpuCore<Bus> c{state, bus};
     c.TakeRequest(kind);
-    state = c.s;
+    state = c.Record();
 }
 
 // Runs until EndOfScanline returns Stop. EndOfScanline is called each time the scanline budget

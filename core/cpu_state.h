@@ -68,6 +68,4 @@ inline constexpr uint8_t CycleTable[256] = {
     2, 5, 2, 8, 4, 4, 6, 6, 2, 4, 2, 7, 4, 5, 7, 7,  // Fx
 };
 
-extern const uint8_t NZTable[256];  // N and Z bits for a result byte
-
 }  // namespace vexalo
