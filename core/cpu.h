@@ -4,11 +4,11 @@
 // interpreter is instantiated once with the machine's bus and, in the tests, with a flat logging
 // bus. Every access goes through those four operations, so the CPU owns no memory of its own.
 //
-// Speed: the run loop keeps the registers in a local copy of the record whose address never
-// escapes, so the compiler can hold them in machine registers even though every bus write goes
-// through a uint8_t pointer (which could alias any byte of the caller's record). The caller's
-// record is brought up to date before every EndOfScanline call, since the machine may read or
-// edit it there (debugger, nested run loop), and reloaded afterwards.
+// Speed: the run loop keeps the registers in a local copy of the record (in its CpuCore) whose
+// address never escapes, so the compiler can hold them in machine registers even though every bus
+// write goes through a uint8_t pointer (which could alias any byte of the caller's record). The
+// caller's record is brought up to date before every EndOfScanline call, since the machine may read
+// or edit it there (debugger, nested run loop), and reloaded afterwards.
 #pragma once
 
 #include <array>
@@ -44,23 +44,19 @@ struct NoInstructionHook {
 enum class CpuDispatch : uint8_t { Switch, Threaded };
 
 // Every opcode from $00 to $FF in order, as X(0x00) ... X(0xFF): the threaded dispatch's table.
-#define VEXALO_CPU_OPCODE_ROW(X, h)                                                     \
-    X(0x##h##0)                                                                         \
-    X(0x##h##1)                                                                         \
-    X(0x##h##2)                                                                         \
-    X(0x##h##3)                                                                         \
-    X(0x##h##4) X(0x##h##5) X(0x##h##6) X(0x##h##7) X(0x##h##8) X(0x##h##9) X(0x##h##A) \
-        X(0x##h##B) X(0x##h##C) X(0x##h##D) X(0x##h##E) X(0x##h##F)
-#define VEXALO_CPU_ALL_OPCODES(X)                                                               \
-    VEXALO_CPU_OPCODE_ROW(X, 0)                                                                 \
-    VEXALO_CPU_OPCODE_ROW(X, 1)                                                                 \
-    VEXALO_CPU_OPCODE_ROW(X, 2)                                                                 \
-    VEXALO_CPU_OPCODE_ROW(X, 3)                                                                 \
-    VEXALO_CPU_OPCODE_ROW(X, 4) VEXALO_CPU_OPCODE_ROW(X, 5) VEXALO_CPU_OPCODE_ROW(X, 6)         \
-        VEXALO_CPU_OPCODE_ROW(X, 7) VEXALO_CPU_OPCODE_ROW(X, 8) VEXALO_CPU_OPCODE_ROW(X, 9)     \
-            VEXALO_CPU_OPCODE_ROW(X, A) VEXALO_CPU_OPCODE_ROW(X, B) VEXALO_CPU_OPCODE_ROW(X, C) \
-                VEXALO_CPU_OPCODE_ROW(X, D) VEXALO_CPU_OPCODE_ROW(X, E)                         \
-                    VEXALO_CPU_OPCODE_ROW(X, F)
+// clang-format off
+#define VEXALO_CPU_OPCODE_ROW(X, h)                                                  \
+    X(0x##h##0) X(0x##h##1) X(0x##h##2) X(0x##h##3) X(0x##h##4) X(0x##h##5)           \
+    X(0x##h##6) X(0x##h##7) X(0x##h##8) X(0x##h##9) X(0x##h##A) X(0x##h##B)           \
+    X(0x##h##C) X(0x##h##D) X(0x##h##E) X(0x##h##F)
+#define VEXALO_CPU_ALL_OPCODES(X)                                                    \
+    VEXALO_CPU_OPCODE_ROW(X, 0) VEXALO_CPU_OPCODE_ROW(X, 1) VEXALO_CPU_OPCODE_ROW(X, 2) \
+    VEXALO_CPU_OPCODE_ROW(X, 3) VEXALO_CPU_OPCODE_ROW(X, 4) VEXALO_CPU_OPCODE_ROW(X, 5) \
+    VEXALO_CPU_OPCODE_ROW(X, 6) VEXALO_CPU_OPCODE_ROW(X, 7) VEXALO_CPU_OPCODE_ROW(X, 8) \
+    VEXALO_CPU_OPCODE_ROW(X, 9) VEXALO_CPU_OPCODE_ROW(X, A) VEXALO_CPU_OPCODE_ROW(X, B) \
+    VEXALO_CPU_OPCODE_ROW(X, C) VEXALO_CPU_OPCODE_ROW(X, D) VEXALO_CPU_OPCODE_ROW(X, E) \
+    VEXALO_CPU_OPCODE_ROW(X, F)
+// clang-format on
 
 #if defined(__GNUC__) && !defined(VEXALO_CPU_SWITCH_DISPATCH)
 inline constexpr CpuDispatch kDefaultDispatch = CpuDispatch::Threaded;
