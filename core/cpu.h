@@ -4,11 +4,11 @@
 // interpreter is instantiated once with the machine's bus and, in the tests, with a flat logging
 // bus. Every access goes through those four operations, so the CPU owns no memory of its own.
 //
-// Speed: the run loop keeps the registers in a local copy of the record whose address never
-// escapes, so the compiler can hold them in machine registers even though every bus write goes
-// through a uint8_t pointer (which could alias any byte of the caller's record). The caller's
-// record is brought up to date before every EndOfScanline call, since the machine may read or
-// edit it there (debugger, nested run loop), and reloaded afterwards.
+// Speed: the run loop keeps the registers in a local copy of the record (in its CpuCore) whose
+// address never escapes, so the compiler can hold them in machine registers even though every bus
+// write goes through a uint8_t pointer (which could alias any byte of the caller's record). The
+// caller's record is brought up to date before every EndOfScanline call, since the machine may read
+// or edit it there (debugger, nested run loop), and reloaded afterwards.
 #pragma once
 
 #include <array>
@@ -34,6 +34,35 @@ inline uint16_t ReadWord(Bus& bus, uint16_t address) {
 struct NoInstructionHook {
     void operator()(const CpuState&) const {}
 };
+
+// How the interpreter goes from one instruction to the next. Switch: one loop around a switch
+// on the opcode, plain C++. Threaded: every handler ends with the next instruction's fetch and
+// its own indirect jump through a table of handler addresses (computed goto, a GCC and Clang
+// extension), and charges its base cycles as a constant; no loop test, no range test, and one
+// jump per opcode for the branch predictor instead of one shared. Both expand the same opcode
+// bodies (core/cpu_opcodes.inc) and behave the same, access for access.
+enum class CpuDispatch : uint8_t { Switch, Threaded };
+
+// Every opcode from $00 to $FF in order, as X(0x00) ... X(0xFF): the threaded dispatch's table.
+// clang-format off
+#define VEXALO_CPU_OPCODE_ROW(X, h)                                                  \
+    X(0x##h##0) X(0x##h##1) X(0x##h##2) X(0x##h##3) X(0x##h##4) X(0x##h##5)           \
+    X(0x##h##6) X(0x##h##7) X(0x##h##8) X(0x##h##9) X(0x##h##A) X(0x##h##B)           \
+    X(0x##h##C) X(0x##h##D) X(0x##h##E) X(0x##h##F)
+#define VEXALO_CPU_ALL_OPCODES(X)                                                    \
+    VEXALO_CPU_OPCODE_ROW(X, 0) VEXALO_CPU_OPCODE_ROW(X, 1) VEXALO_CPU_OPCODE_ROW(X, 2) \
+    VEXALO_CPU_OPCODE_ROW(X, 3) VEXALO_CPU_OPCODE_ROW(X, 4) VEXALO_CPU_OPCODE_ROW(X, 5) \
+    VEXALO_CPU_OPCODE_ROW(X, 6) VEXALO_CPU_OPCODE_ROW(X, 7) VEXALO_CPU_OPCODE_ROW(X, 8) \
+    VEXALO_CPU_OPCODE_ROW(X, 9) VEXALO_CPU_OPCODE_ROW(X, A) VEXALO_CPU_OPCODE_ROW(X, B) \
+    VEXALO_CPU_OPCODE_ROW(X, C) VEXALO_CPU_OPCODE_ROW(X, D) VEXALO_CPU_OPCODE_ROW(X, E) \
+    VEXALO_CPU_OPCODE_ROW(X, F)
+// clang-format on
+
+#if defined(__GNUC__) && !defined(VEXALO_CPU_SWITCH_DISPATCH)
+inline constexpr CpuDispatch kDefaultDispatch = CpuDispatch::Threaded;
+#else
+inline constexpr CpuDispatch kDefaultDispatch = CpuDispatch::Switch;
+#endif
 
 namespace cpu_detail {
 
@@ -103,8 +132,16 @@ inline constexpr std::array<uint8_t, 256> kPureInstructionLength = [] {
 // straight-line so that the opcode switch reads one line per opcode and compiles to direct code.
 template <class Bus>
 struct CpuCore {
-    CpuState& s;
-    Bus& bus;
+    // The registers, and the bus itself when it is only a handle on the machine, are held by
+    // value: the run loop's CpuCore is a local whose address never escapes once its members
+    // are inlined, so the compiler keeps them in machine registers, even though every bus write
+    // goes through a uint8_t pointer (which could alias any byte of a record in memory). The
+    // callers copy the record in and out.
+    using BusHandle =
+        std::conditional_t<std::is_trivially_copyable_v<Bus> && sizeof(Bus) <= 2 * sizeof(void*),
+                           Bus, Bus&>;
+    CpuState s;
+    BusHandle bus;
     // The run loop without a hook, on a bus with repeatable reads, may charge the rest of a
     // waiting loop at once (SkipIdleLoop); single steps and traced runs execute every round.
     bool skipIdleLoops = false;
@@ -118,6 +155,11 @@ struct CpuCore {
     uint64_t idleRegisters = kNoRegisters;  // A, X, Y, P and S packed, or kNoRegisters
     int32_t idleBudget = 0;
     static constexpr uint64_t kNoRegisters = ~uint64_t{0};
+    // While the vertical blank's NMI waits for one instruction (NmiPending), the run loop holds
+    // the budget at 1, so that the instruction, whatever it charges, ends in EndOfBudget, where
+    // the NMI is entered; the rest of the scanline's budget waits here. The fast path thus tests
+    // nothing more per instruction.
+    int32_t heldBudget = 0;
 
     // --- Operand bytes and effective addresses (PC advances past every operand byte) ---
     uint8_t Fetch() { return bus.FetchByte(s.PC++); }
@@ -153,14 +195,36 @@ struct CpuCore {
     void Write(uint16_t address, uint8_t value) { bus.WriteByte(address, value); }
 
     // --- Flags ---
+    // N and Z are kept apart from P, as the result they come from (`nz`): Z is set when its low
+    // byte is 0, N when bit 7 or bit 8 is set (bit 8 is BIT's N, taken from the operand). Setting
+    // them is then one move; s.P's own N and Z bits are stale until Record puts them back, which
+    // the run loop does wherever the record is seen (hook, EndOfScanline, return).
+    static uint16_t NzOf(uint8_t p) { return uint16_t(((p & FlagZ) ? 0 : 1) | (p & FlagN) << 1); }
+    uint16_t nz = NzOf(s.P);
+    bool Negative() const { return nz & 0x180; }
+    bool Zero() const { return !(nz & 0xFF); }
+    // P with its N and Z bits.
+    uint8_t Status() const {
+        return uint8_t((s.P & 0x7D) | (Negative() ? FlagN : 0) | (Zero() ? FlagZ : 0));
+    }
+    void SetStatus(uint8_t p) {
+        s.P = p;
+        nz = NzOf(p);
+    }
+    // The registers with N and Z put back into P.
+    const CpuState& Record() {
+        s.P = Status();
+        return s;
+    }
     // Sets N and Z from `value` and passes it through.
     uint8_t Nz(uint8_t value) {
-        s.P = uint8_t((s.P & 0x7D) | NZTable[value]);
+        nz = value;
         return value;
     }
     // N and Z from `value`, C from `carry`; every other bit kept.
     uint8_t NzC(uint8_t value, bool carry) {
-        s.P = uint8_t((s.P & 0x7C) | NZTable[value] | (carry ? FlagC : 0));
+        s.P = uint8_t((s.P & ~FlagC) | (carry ? FlagC : 0));
+        nz = value;
         return value;
     }
     void Set(uint8_t mask) { s.P |= mask; }
@@ -171,15 +235,18 @@ struct CpuCore {
     void And(uint8_t v) { s.A = Nz(uint8_t(s.A & v)); }
     void Eor(uint8_t v) { s.A = Nz(uint8_t(s.A ^ v)); }
     void Compare(uint8_t reg, uint8_t v) { NzC(uint8_t(reg - v), reg >= v); }
-    void Bit(uint8_t v) { s.P = uint8_t((s.P & 0x3D) | (v & 0xC0) | ((s.A & v) == 0 ? FlagZ : 0)); }
+    void Bit(uint8_t v) {
+        s.P = uint8_t((s.P & ~FlagV) | (v & FlagV));
+        nz = uint16_t((s.A & v) | (v & 0x80) << 1);
+    }
     void Adc(uint8_t v) {
         if (s.P & FlagD) return AdcDecimal(v);
         const unsigned sum = s.A + v + (s.P & FlagC);
         uint8_t p = s.P & 0x3C;
         if (~(s.A ^ v) & (s.A ^ sum) & 0x80) p |= FlagV;
         if (sum > 0xFF) p |= FlagC;
-        s.A = uint8_t(sum);
-        s.P = uint8_t(p | NZTable[s.A]);
+        s.A = Nz(uint8_t(sum));
+        s.P = p;
     }
     void Sbc(uint8_t v) {
         if (s.P & FlagD) return SbcDecimal(v);
@@ -187,8 +254,8 @@ struct CpuCore {
         uint8_t p = s.P & 0x3C;
         if ((s.A ^ v) & (s.A ^ difference) & 0x80) p |= FlagV;
         if ((difference >> 8) == 0) p |= FlagC;
-        s.A = uint8_t(difference);
-        s.P = uint8_t(p | NZTable[s.A]);
+        s.A = Nz(uint8_t(difference));
+        s.P = p;
     }
     // Decimal mode: packed BCD digits, only C changes.
     void AdcDecimal(uint8_t v) {
@@ -291,7 +358,8 @@ struct CpuCore {
     void Arr(uint8_t v) {
         const uint8_t t = uint8_t(s.A & v);
         uint8_t result = uint8_t((t >> 1) | (s.P & FlagC) << 7);
-        uint8_t p = uint8_t((s.P & 0x3C) | NZTable[result]);
+        uint8_t p = uint8_t(s.P & 0x3C);
+        nz = result;  // N and Z of the rotated byte, before a decimal correction
         if (!(s.P & FlagD)) {
             if (result & 0x40) p |= FlagC;
             if (((result >> 6) ^ (result >> 5)) & 1) p |= FlagV;
@@ -397,7 +465,7 @@ struct CpuCore {
             return;
         }
         const uint64_t registers = uint64_t(s.A) | uint64_t(s.X) << 8 | uint64_t(s.Y) << 16 |
-                                   uint64_t(s.P) << 24 | uint64_t(s.S) << 32;
+                                   uint64_t(Status()) << 24 | uint64_t(s.S) << 32;
         if (registers == idleRegisters) {
             // The last round, with 1 to `round` cycles left, runs as usual.
             const int32_t round = idleBudget - s.CycleBudget;
@@ -498,7 +566,7 @@ struct CpuCore {
         ++s.PC;
         Push(uint8_t(s.PC >> 8));
         Push(uint8_t(s.PC));
-        Push(uint8_t(s.P | FlagB));
+        Push(uint8_t(Status() | FlagB));
         s.P = uint8_t((s.P | FlagI) & ~FlagD);
         s.PC = ReadWord(bus, 0xFFFE);
     }
@@ -513,7 +581,7 @@ struct CpuCore {
         return bus.FetchByte(uint16_t(0x0100 | s.S));
     }
     // Bit 5 is forced on; bit 4 is taken from the pulled byte.
-    void Plp() { s.P = uint8_t(Pull() | FlagUnused); }
+    void Plp() { SetStatus(uint8_t(Pull() | FlagUnused)); }
 
     // A request of EndOfScanline: the vertical blank's NMI waits for the next instruction to
     // complete; any other is entered at once.
@@ -540,379 +608,122 @@ struct CpuCore {
         s.CycleBudget -= 7;
         Push(uint8_t(s.PC >> 8));
         Push(uint8_t(s.PC));
-        Push(uint8_t(s.P & ~FlagB));
+        Push(uint8_t(Status() & ~FlagB));
         Clear(FlagD);
         if (kind == InterruptRequest::Irq) Set(FlagI);
         s.PC = ReadWord(bus, vector);
+    }
+
+    // --- The run loop's bookkeeping between instructions ---
+    void HoldForNmi() {
+        heldBudget = s.CycleBudget - 1;
+        s.CycleBudget = 1;
+    }
+    // The caller's record as a hook sees it before an instruction: the budget it starts with.
+    template <class Hook>
+    void ShowTo(Hook& hook, CpuState& record) {
+        if constexpr (!std::is_same_v<Hook, NoInstructionHook>) {
+            record = Record();
+            record.CycleBudget += heldBudget;
+            hook(std::as_const(record));
+        }
+    }
+    // The budget is used up (or held for the NMI): the pending NMI, or the end of the scanline
+    // and the interrupt it reports. The caller's `record` is brought up to date for
+    // EndOfScanline, which may read or edit it, and reloaded. True when the run loop returns.
+    bool EndOfBudget(CpuState& record) {
+        if (s.NmiPending) {
+            s.NmiPending = false;
+            s.CycleBudget += heldBudget;
+            heldBudget = 0;
+            Interrupt(InterruptRequest::Nmi);
+            if (s.CycleBudget > 0) return false;
+        }
+        record = Record();
+        const InterruptRequest request = bus.EndOfScanline();
+        SetStatus((s = record).P);
+        idleRead = -1;  // a waiting loop's round never spans two scanlines
+        // The overshoot of the last instruction is dropped; the budget is full again even when
+        // the loop is about to return.
+        s.CycleBudget = s.CyclesPerLine;
+        if (request == InterruptRequest::Stop) {
+            record = Record();
+            return true;
+        }
+        if (request != InterruptRequest::None) {
+            TakeRequest(request);
+            if (s.NmiPending) HoldForNmi();
+        }
+        return false;
     }
 };
 
 // The fetch-charge-execute loop shared by CpuRun and CpuStepInstruction. With
 // kSingleInstruction it executes exactly one instruction and never calls EndOfScanline.
-// The opcode switch lives in this one function, so both users run the same per-opcode code and
+// The opcode bodies live in this one function, so both users run the same per-opcode code and
 // the registers stay in the local copy `s` for the whole loop.
 //
 // `flatten` asks the compiler to inline every helper and bus operation called here: the
-// switch is far larger than the inliner's usual budget, and a single helper left out of line
-// would take the address of `s` and send the registers back to memory on every bus write
+// opcode bodies are far larger than the inliner's usual budget, and a single helper left out of
+// line would take the address of `s` and send the registers back to memory on every bus write
 // (measured: about 2.5 times slower). Compilers that do not know the attribute ignore it.
-template <bool kSingleInstruction, class Bus, class Hook>
+template <CpuDispatch kDispatch, bool kSingleInstruction, class Bus, class Hook>
 [[gnu::flatten]] inline void Interpret(CpuState& record, Bus& sharedBus, Hook& hook) {
-    // A bus that is only a handle on the machine is copied as well: a local copy cannot be
-    // reached through a byte pointer, so its machine pointer also stays in a register instead
-    // of being reloaded after every write.
-    using LocalBus =
-        std::conditional_t<std::is_trivially_copyable_v<Bus> && sizeof(Bus) <= 2 * sizeof(void*),
-                           Bus, Bus&>;
-    LocalBus bus = sharedBus;
-    CpuState s = record;
     using PlainBus = std::remove_cvref_t<Bus>;
-    CpuCore<Bus> c{s, bus,
+    CpuCore<Bus> c{record, sharedBus,
                    !kSingleInstruction && std::is_same_v<Hook, NoInstructionHook> &&
                        HasRepeatableReads<PlainBus>()};
-    // While the vertical blank's NMI waits for one instruction (NmiPending), the budget is held
-    // at 1, so that the instruction, whatever it charges, ends in the slow path below, where the
-    // NMI is entered; the rest of the scanline's budget waits in `heldBudget`. The fast path
-    // thus tests nothing more per instruction.
-    int32_t heldBudget = 0;
-    const auto holdForNmi = [&] {
-        heldBudget = s.CycleBudget - 1;
-        s.CycleBudget = 1;
-    };
+    CpuState& s = c.s;  // the registers, for the opcode bodies
     if constexpr (!kSingleInstruction) {
-        if (s.NmiPending) holdForNmi();
+        if (s.NmiPending) c.HoldForNmi();
     }
-    for (;;) {
-        if constexpr (!std::is_same_v<Hook, NoInstructionHook>) {
-            record = s;
-            record.CycleBudget += heldBudget;
-            hook(std::as_const(record));
-        }
-        const uint8_t op = c.Fetch();
-        s.CycleBudget -= CycleTable[op];
-        switch (op) {
-            // Loads
-            case 0xA9: s.A = c.Nz(c.Imm()); break;
-            case 0xA5: s.A = c.Nz(c.Read(c.Zp())); break;
-            case 0xB5: s.A = c.Nz(c.Read(c.ZpX())); break;
-            case 0xAD: s.A = c.Nz(c.Read(c.Abs())); break;
-            case 0xBD: s.A = c.Nz(c.Read(c.AbsX())); break;
-            case 0xB9: s.A = c.Nz(c.Read(c.AbsY())); break;
-            case 0xA1: s.A = c.Nz(c.Read(c.IndX())); break;
-            case 0xB1: s.A = c.Nz(c.Read(c.IndY())); break;
-            case 0xA2: s.X = c.Nz(c.Imm()); break;
-            case 0xA6: s.X = c.Nz(c.Read(c.Zp())); break;
-            case 0xB6: s.X = c.Nz(c.Read(c.ZpY())); break;
-            case 0xAE: s.X = c.Nz(c.Read(c.Abs())); break;
-            case 0xBE: s.X = c.Nz(c.Read(c.AbsY())); break;
-            case 0xA0: s.Y = c.Nz(c.Imm()); break;
-            case 0xA4: s.Y = c.Nz(c.Read(c.Zp())); break;
-            case 0xB4: s.Y = c.Nz(c.Read(c.ZpX())); break;
-            case 0xAC: s.Y = c.Nz(c.Read(c.Abs())); break;
-            case 0xBC: s.Y = c.Nz(c.Read(c.AbsX())); break;
 
-            // Stores
-            case 0x85: c.Write(c.Zp(), s.A); break;
-            case 0x95: c.Write(c.ZpX(), s.A); break;
-            case 0x8D: c.Write(c.Abs(), s.A); break;
-            case 0x9D: c.Write(c.AbsX(), s.A); break;
-            case 0x99: c.Write(c.AbsY(), s.A); break;
-            case 0x81: c.Write(c.IndX(), s.A); break;
-            case 0x91: c.Write(c.IndY(), s.A); break;
-            case 0x86: c.Write(c.Zp(), s.X); break;
-            case 0x96: c.Write(c.ZpY(), s.X); break;
-            case 0x8E: c.Write(c.Abs(), s.X); break;
-            case 0x84: c.Write(c.Zp(), s.Y); break;
-            case 0x94: c.Write(c.ZpX(), s.Y); break;
-            case 0x8C: c.Write(c.Abs(), s.Y); break;
-
-            // Register transfers, increments and decrements
-            case 0xAA: s.X = c.Nz(s.A); break;
-            case 0xA8: s.Y = c.Nz(s.A); break;
-            case 0x8A: s.A = c.Nz(s.X); break;
-            case 0x98: s.A = c.Nz(s.Y); break;
-            case 0xBA: s.X = c.Nz(s.S); break;
-            case 0x9A: s.S = s.X; break;
-            case 0xE8: s.X = c.Inc(s.X); break;
-            case 0xC8: s.Y = c.Inc(s.Y); break;
-            case 0xCA: s.X = c.Dec(s.X); break;
-            case 0x88: s.Y = c.Dec(s.Y); break;
-
-            // Logic
-            case 0x09: c.Ora(c.Imm()); break;
-            case 0x05: c.Ora(c.Read(c.Zp())); break;
-            case 0x15: c.Ora(c.Read(c.ZpX())); break;
-            case 0x0D: c.Ora(c.Read(c.Abs())); break;
-            case 0x1D: c.Ora(c.Read(c.AbsX())); break;
-            case 0x19: c.Ora(c.Read(c.AbsY())); break;
-            case 0x01: c.Ora(c.Read(c.IndX())); break;
-            case 0x11: c.Ora(c.Read(c.IndY())); break;
-            case 0x29: c.And(c.Imm()); break;
-            case 0x25: c.And(c.Read(c.Zp())); break;
-            case 0x35: c.And(c.Read(c.ZpX())); break;
-            case 0x2D: c.And(c.Read(c.Abs())); break;
-            case 0x3D: c.And(c.Read(c.AbsX())); break;
-            case 0x39: c.And(c.Read(c.AbsY())); break;
-            case 0x21: c.And(c.Read(c.IndX())); break;
-            case 0x31: c.And(c.Read(c.IndY())); break;
-            case 0x49: c.Eor(c.Imm()); break;
-            case 0x45: c.Eor(c.Read(c.Zp())); break;
-            case 0x55: c.Eor(c.Read(c.ZpX())); break;
-            case 0x4D: c.Eor(c.Read(c.Abs())); break;
-            case 0x5D: c.Eor(c.Read(c.AbsX())); break;
-            case 0x59: c.Eor(c.Read(c.AbsY())); break;
-            case 0x41: c.Eor(c.Read(c.IndX())); break;
-            case 0x51: c.Eor(c.Read(c.IndY())); break;
-            case 0x24: c.Bit(c.Read(c.Zp())); break;
-            case 0x2C: c.Bit(c.Read(c.Abs())); break;
-
-            // Arithmetic
-            case 0x69: c.Adc(c.Imm()); break;
-            case 0x65: c.Adc(c.Read(c.Zp())); break;
-            case 0x75: c.Adc(c.Read(c.ZpX())); break;
-            case 0x6D: c.Adc(c.Read(c.Abs())); break;
-            case 0x7D: c.Adc(c.Read(c.AbsX())); break;
-            case 0x79: c.Adc(c.Read(c.AbsY())); break;
-            case 0x61: c.Adc(c.Read(c.IndX())); break;
-            case 0x71: c.Adc(c.Read(c.IndY())); break;
-            case 0xE9: c.Sbc(c.Imm()); break;
-            case 0xE5: c.Sbc(c.Read(c.Zp())); break;
-            case 0xF5: c.Sbc(c.Read(c.ZpX())); break;
-            case 0xED: c.Sbc(c.Read(c.Abs())); break;
-            case 0xFD: c.Sbc(c.Read(c.AbsX())); break;
-            case 0xF9: c.Sbc(c.Read(c.AbsY())); break;
-            case 0xE1: c.Sbc(c.Read(c.IndX())); break;
-            case 0xF1: c.Sbc(c.Read(c.IndY())); break;
-
-            // Compares
-            case 0xC9: c.Compare(s.A, c.Imm()); break;
-            case 0xC5: c.Compare(s.A, c.Read(c.Zp())); break;
-            case 0xD5: c.Compare(s.A, c.Read(c.ZpX())); break;
-            case 0xCD: c.Compare(s.A, c.Read(c.Abs())); break;
-            case 0xDD: c.Compare(s.A, c.Read(c.AbsX())); break;
-            case 0xD9: c.Compare(s.A, c.Read(c.AbsY())); break;
-            case 0xC1: c.Compare(s.A, c.Read(c.IndX())); break;
-            case 0xD1: c.Compare(s.A, c.Read(c.IndY())); break;
-            case 0xE0: c.Compare(s.X, c.Imm()); break;
-            case 0xE4: c.Compare(s.X, c.Read(c.Zp())); break;
-            case 0xEC: c.Compare(s.X, c.Read(c.Abs())); break;
-            case 0xC0: c.Compare(s.Y, c.Imm()); break;
-            case 0xC4: c.Compare(s.Y, c.Read(c.Zp())); break;
-            case 0xCC: c.Compare(s.Y, c.Read(c.Abs())); break;
-
-            // Shifts and rotates
-            case 0x0A: s.A = c.Asl(s.A); break;
-            case 0x06: c.AslAt(c.Zp()); break;
-            case 0x16: c.AslAt(c.ZpX()); break;
-            case 0x0E: c.AslAt(c.Abs()); break;
-            case 0x1E: c.AslAt(c.AbsX()); break;
-            case 0x4A: s.A = c.Lsr(s.A); break;
-            case 0x46: c.LsrAt(c.Zp()); break;
-            case 0x56: c.LsrAt(c.ZpX()); break;
-            case 0x4E: c.LsrAt(c.Abs()); break;
-            case 0x5E: c.LsrAt(c.AbsX()); break;
-            case 0x2A: s.A = c.Rol(s.A); break;
-            case 0x26: c.RolAt(c.Zp()); break;
-            case 0x36: c.RolAt(c.ZpX()); break;
-            case 0x2E: c.RolAt(c.Abs()); break;
-            case 0x3E: c.RolAt(c.AbsX()); break;
-            case 0x6A: s.A = c.Ror(s.A); break;
-            case 0x66: c.RorAt(c.Zp()); break;
-            case 0x76: c.RorAt(c.ZpX()); break;
-            case 0x6E: c.RorAt(c.Abs()); break;
-            case 0x7E: c.RorAt(c.AbsX()); break;
-
-            // Memory increments and decrements
-            case 0xE6: c.IncAt(c.Zp()); break;
-            case 0xF6: c.IncAt(c.ZpX()); break;
-            case 0xEE: c.IncAt(c.Abs()); break;
-            case 0xFE: c.IncAt(c.AbsX()); break;
-            case 0xC6: c.DecAt(c.Zp()); break;
-            case 0xD6: c.DecAt(c.ZpX()); break;
-            case 0xCE: c.DecAt(c.Abs()); break;
-            case 0xDE: c.DecAt(c.AbsX()); break;
-
-            // Branches
-            case 0x10: c.Branch(!(s.P & FlagN)); break;
-            case 0x30: c.Branch(s.P & FlagN); break;
-            case 0x50: c.Branch(!(s.P & FlagV)); break;
-            case 0x70: c.Branch(s.P & FlagV); break;
-            case 0x90: c.Branch(!(s.P & FlagC)); break;
-            case 0xB0: c.Branch(s.P & FlagC); break;
-            case 0xD0: c.Branch(!(s.P & FlagZ)); break;
-            case 0xF0: c.Branch(s.P & FlagZ); break;
-
-            // Jumps, subroutines, interrupts
-            case 0x4C: c.Jmp(); break;
-            case 0x6C: c.JmpIndirect(); break;
-            case 0x20: c.Jsr(); break;
-            case 0x60: c.Rts(); break;
-            case 0x40: c.Rti(); break;
-            case 0x00: c.Brk(); break;
-
-            // Stack
-            case 0x48: c.Push(s.A); break;
-            case 0x08: c.Push(s.P); break;
-            case 0x68: s.A = c.Nz(c.Pull()); break;
-            case 0x28: c.Plp(); break;
-
-            // Flags
-            case 0x18: c.Clear(FlagC); break;
-            case 0x38: c.Set(FlagC); break;
-            case 0x58: c.Clear(FlagI); break;
-            case 0x78: c.Set(FlagI); break;
-            case 0xD8: c.Clear(FlagD); break;
-            case 0xF8: c.Set(FlagD); break;
-            case 0xB8: c.Clear(FlagV); break;
-
-            // NOP
-            case 0xEA: break;
-
-            // Undocumented: read-modify-write combined with ORA, AND, EOR, ADC, CMP, SBC
-            case 0x03: c.Slo(c.IndX()); break;
-            case 0x07: c.Slo(c.Zp()); break;
-            case 0x0F: c.Slo(c.Abs()); break;
-            case 0x13: c.Slo(c.IndY()); break;
-            case 0x17: c.Slo(c.ZpX()); break;
-            case 0x1B: c.Slo(c.AbsY()); break;
-            case 0x1F: c.Slo(c.AbsX()); break;
-            case 0x23: c.Rla(c.IndX()); break;
-            case 0x27: c.Rla(c.Zp()); break;
-            case 0x2F: c.Rla(c.Abs()); break;
-            case 0x33: c.Rla(c.IndY()); break;
-            case 0x37: c.Rla(c.ZpX()); break;
-            case 0x3B: c.Rla(c.AbsY()); break;
-            case 0x3F: c.Rla(c.AbsX()); break;
-            case 0x43: c.Sre(c.IndX()); break;
-            case 0x47: c.Sre(c.Zp()); break;
-            case 0x4F: c.Sre(c.Abs()); break;
-            case 0x53: c.Sre(c.IndY()); break;
-            case 0x57: c.Sre(c.ZpX()); break;
-            case 0x5B: c.Sre(c.AbsY()); break;
-            case 0x5F: c.Sre(c.AbsX()); break;
-            case 0x63: c.Rra(c.IndX()); break;
-            case 0x67: c.Rra(c.Zp()); break;
-            case 0x6F: c.Rra(c.Abs()); break;
-            case 0x73: c.Rra(c.IndY()); break;
-            case 0x77: c.Rra(c.ZpX()); break;
-            case 0x7B: c.Rra(c.AbsY()); break;
-            case 0x7F: c.Rra(c.AbsX()); break;
-            case 0xC3: c.Dcp(c.IndX()); break;
-            case 0xC7: c.Dcp(c.Zp()); break;
-            case 0xCF: c.Dcp(c.Abs()); break;
-            case 0xD3: c.Dcp(c.IndY()); break;
-            case 0xD7: c.Dcp(c.ZpX()); break;
-            case 0xDB: c.Dcp(c.AbsY()); break;
-            case 0xDF: c.Dcp(c.AbsX()); break;
-            case 0xE3: c.Isc(c.IndX()); break;
-            case 0xE7: c.Isc(c.Zp()); break;
-            case 0xEF: c.Isc(c.Abs()); break;
-            case 0xF3: c.Isc(c.IndY()); break;
-            case 0xF7: c.Isc(c.ZpX()); break;
-            case 0xFB: c.Isc(c.AbsY()); break;
-            case 0xFF: c.Isc(c.AbsX()); break;
-
-            // Undocumented: LAX, SAX and the immediate combinations
-            case 0xA3: c.Lax(c.Read(c.IndX())); break;
-            case 0xA7: c.Lax(c.Read(c.Zp())); break;
-            case 0xAF: c.Lax(c.Read(c.Abs())); break;
-            case 0xB3: c.Lax(c.Read(c.IndY())); break;
-            case 0xB7: c.Lax(c.Read(c.ZpY())); break;
-            case 0xBF: c.Lax(c.Read(c.AbsY())); break;
-            case 0x83: c.Write(c.IndX(), uint8_t(s.A & s.X)); break;
-            case 0x87: c.Write(c.Zp(), uint8_t(s.A & s.X)); break;
-            case 0x8F: c.Write(c.Abs(), uint8_t(s.A & s.X)); break;
-            case 0x97: c.Write(c.ZpY(), uint8_t(s.A & s.X)); break;
-            case 0x0B:
-            case 0x2B: c.Anc(c.Imm()); break;
-            case 0x4B: c.Alr(c.Imm()); break;
-            case 0x6B: c.Arr(c.Imm()); break;
-            case 0xCB: c.Sbx(c.Imm()); break;
-            case 0xEB: c.Sbc(c.Imm()); break;
-
-            // Undocumented and unstable
-            case 0x8B: c.Xaa(c.Imm()); break;
-            case 0xAB: c.LaxImmediate(c.Imm()); break;
-            case 0x93: c.StoreAndHigh(c.Pointer(c.Fetch()), s.Y, uint8_t(s.A & s.X)); break;
-            case 0x9F: c.StoreAndHigh(c.Word(), s.Y, uint8_t(s.A & s.X)); break;
-            case 0x9E: c.StoreAndHigh(c.Word(), s.Y, s.X); break;
-            case 0x9C: c.StoreAndHigh(c.Word(), s.X, s.Y); break;
-            case 0x9B:
-                s.S = uint8_t(s.A & s.X);
-                c.StoreAndHigh(c.Word(), s.Y, s.S);
-                break;
-            case 0xBB: c.Las(c.Read(c.AbsY())); break;
-
-            // Undocumented NOPs: 1, 2 or 3 bytes; those with an address read it
-            case 0x1A:
-            case 0x3A:
-            case 0x5A:
-            case 0x7A:
-            case 0xDA:
-            case 0xFA: break;
-            case 0x80:
-            case 0x82:
-            case 0x89:
-            case 0xC2:
-            case 0xE2: c.Fetch(); break;
-            case 0x04:
-            case 0x44:
-            case 0x64: c.Read(c.Zp()); break;
-            case 0x14:
-            case 0x34:
-            case 0x54:
-            case 0x74:
-            case 0xD4:
-            case 0xF4: c.Read(c.ZpX()); break;
-            case 0x0C: c.Read(c.Abs()); break;
-            case 0x1C:
-            case 0x3C:
-            case 0x5C:
-            case 0x7C:
-            case 0xDC:
-            case 0xFC: c.Read(c.AbsX()); break;
-
-            // JAM: the CPU stops until Reset
-            case 0x02:
-            case 0x12:
-            case 0x22:
-            case 0x32:
-            case 0x42:
-            case 0x52:
-            case 0x62:
-            case 0x72:
-            case 0x92:
-            case 0xB2:
-            case 0xD2:
-            case 0xF2: c.Jam(); break;
-        }
+#if defined(__GNUC__)
+    if constexpr (kDispatch == CpuDispatch::Threaded) {
+#define VEXALO_OP_ADDRESS(code) &&op_##code,
+        static const void* const kHandlers[256] = {VEXALO_CPU_ALL_OPCODES(VEXALO_OP_ADDRESS)};
+#undef VEXALO_OP_ADDRESS
+        // The next instruction: the hook, the opcode fetch and the jump to its handler.
+#define VEXALO_NEXT_INSTRUCTION \
+    c.ShowTo(hook, record);     \
+    goto* kHandlers[c.Fetch()]
+#define VEXALO_OP(code, ...)                                       \
+    op_##code : s.CycleBudget -= CycleTable[code];                 \
+    __VA_ARGS__;                                                   \
+    if (kSingleInstruction || s.CycleBudget <= 0) goto budgetUsed; \
+    VEXALO_NEXT_INSTRUCTION;
+        VEXALO_NEXT_INSTRUCTION;
+#include "core/cpu_opcodes.inc"
+    budgetUsed:
         if constexpr (kSingleInstruction) {
-            record = s;
+            record = c.Record();
             return;
         }
-        if (s.CycleBudget > 0) continue;
-        if (s.NmiPending) {
-            s.NmiPending = false;
-            s.CycleBudget += heldBudget;
-            heldBudget = 0;
-            c.Interrupt(InterruptRequest::Nmi);
+        if (c.EndOfBudget(record)) return;
+        VEXALO_NEXT_INSTRUCTION;
+#undef VEXALO_OP
+#undef VEXALO_NEXT_INSTRUCTION
+    } else
+#endif
+    {
+        for (;;) {
+            c.ShowTo(hook, record);
+            const uint8_t op = c.Fetch();
+            s.CycleBudget -= CycleTable[op];
+            switch (op) {
+#define VEXALO_OP(code, ...) \
+    case code:               \
+        __VA_ARGS__;         \
+        break;
+#include "core/cpu_opcodes.inc"
+#undef VEXALO_OP
+            }
+            if constexpr (kSingleInstruction) {
+                record = c.Record();
+                return;
+            }
             if (s.CycleBudget > 0) continue;
-        }
-
-        record = s;
-        const InterruptRequest request = bus.EndOfScanline();
-        s = record;
-        c.idleRead = -1;  // a waiting loop's round never spans two scanlines
-        // The overshoot of the last instruction is dropped; the budget is full again even when
-        // the loop is about to return.
-        s.CycleBudget = s.CyclesPerLine;
-        if (request == InterruptRequest::Stop) {
-            record = s;
-            return;
-        }
-        if (request != InterruptRequest::None) {
-            c.TakeRequest(request);
-            if (s.NmiPending) holdForNmi();
+            if (c.EndOfBudget(record)) return;
         }
     }
 }
@@ -938,30 +749,35 @@ void CpuReset(CpuState& state, Bus& bus) {
 // and a jammed CPU enters none.
 template <class Bus>
 void CpuInterrupt(CpuState& state, Bus& bus, InterruptRequest kind) {
-    cpu_detail::CpuCore<Bus>{state, bus}.Interrupt(kind);
+    cpu_detail::CpuCore<Bus> c{state, bus};
+    c.Interrupt(kind);
+    state = c.Record();
 }
 
 // Takes a request of EndOfScanline as the run loop does: NmiAfterInstruction sets NmiPending, for
 // the NMI to be entered after the next instruction; Nmi and Irq are entered at once.
 template <class Bus>
 void CpuTakeRequest(CpuState& state, Bus& bus, InterruptRequest kind) {
-    cpu_detail::CpuCore<Bus>{state, bus}.TakeRequest(kind);
+    cpu_detail::CpuCore<Bus> c{state, bus};
+    c.TakeRequest(kind);
+    state = c.Record();
 }
 
 // Runs until EndOfScanline returns Stop. EndOfScanline is called each time the scanline budget
 // is used up; an interrupt it reports is entered before the next instruction. On return the
 // budget is full. May be entered again, nested, from inside EndOfScanline on the same record.
-template <class Bus, class Hook = NoInstructionHook>
+// `kDispatch` chooses the interpreter's dispatch (the tests run both).
+template <CpuDispatch kDispatch = kDefaultDispatch, class Bus, class Hook = NoInstructionHook>
 void CpuRun(CpuState& state, Bus& bus, Hook hook = {}) {
-    cpu_detail::Interpret<false>(state, bus, hook);
+    cpu_detail::Interpret<kDispatch, false>(state, bus, hook);
 }
 
 // Executes exactly one instruction (charging its cycles) and returns the PC after it. Never
 // tests the budget and never calls EndOfScanline.
-template <class Bus>
+template <CpuDispatch kDispatch = kDefaultDispatch, class Bus>
 uint16_t CpuStepInstruction(CpuState& state, Bus& bus) {
     NoInstructionHook hook;
-    cpu_detail::Interpret<true>(state, bus, hook);
+    cpu_detail::Interpret<kDispatch, true>(state, bus, hook);
     return state.PC;
 }
 
@@ -969,10 +785,10 @@ uint16_t CpuStepInstruction(CpuState& state, Bus& bus) {
 // bookkeeping (a pending NMI is entered after the instruction). A Stop from EndOfScanline is
 // ignored, since the debugger drives the steps itself. Returns the PC after the step, which is
 // the handler's address when an interrupt was entered.
-template <class Bus>
+template <CpuDispatch kDispatch = kDefaultDispatch, class Bus>
 uint16_t CpuDebugStep(CpuState& state, Bus& bus) {
     const bool nmiDue = state.NmiPending;
-    CpuStepInstruction(state, bus);
+    CpuStepInstruction<kDispatch>(state, bus);
     if (nmiDue) {
         state.NmiPending = false;
         CpuInterrupt(state, bus, InterruptRequest::Nmi);

@@ -45,7 +45,27 @@ enum StatusFlag : uint8_t {
     FlagN = 0x80,
 };
 
-extern const uint8_t CycleTable[256];  // base cycles of each opcode
-extern const uint8_t NZTable[256];     // N and Z bits for a result byte
+// Base cycles of each opcode, row = high nibble; a constant, so that a handler that knows its
+// opcode charges an immediate. Charged once per instruction; a taken branch
+// costs one more. The undocumented opcodes take the NMOS 6502's base cycles (no page-crossing
+// cycle, as for the documented ones); a JAM's entry is charged once, as it stops the CPU.
+inline constexpr uint8_t CycleTable[256] = {
+    7, 6, 2, 8, 3, 3, 5, 5, 3, 2, 2, 2, 4, 4, 6, 6,  // 0x
+    2, 5, 2, 8, 4, 4, 6, 6, 2, 4, 2, 7, 4, 5, 7, 7,  // 1x
+    6, 6, 2, 8, 3, 3, 5, 5, 4, 2, 2, 2, 4, 4, 6, 6,  // 2x
+    2, 5, 2, 8, 4, 4, 6, 6, 2, 4, 2, 7, 4, 5, 7, 7,  // 3x
+    6, 6, 2, 8, 3, 3, 5, 5, 3, 2, 2, 2, 3, 4, 6, 6,  // 4x
+    2, 5, 2, 8, 4, 4, 6, 6, 2, 4, 2, 7, 4, 5, 7, 7,  // 5x
+    6, 6, 2, 8, 3, 3, 5, 5, 4, 2, 2, 2, 5, 4, 6, 6,  // 6x
+    2, 5, 2, 8, 4, 4, 6, 6, 2, 4, 2, 7, 4, 5, 7, 7,  // 7x
+    2, 6, 2, 6, 3, 3, 3, 3, 2, 2, 2, 2, 4, 4, 4, 4,  // 8x
+    2, 6, 2, 6, 4, 4, 4, 4, 2, 5, 2, 5, 5, 5, 5, 5,  // 9x
+    2, 6, 2, 6, 3, 3, 3, 3, 2, 2, 2, 2, 4, 4, 4, 4,  // Ax
+    2, 5, 2, 5, 4, 4, 4, 4, 2, 4, 2, 4, 4, 4, 4, 4,  // Bx
+    2, 6, 2, 8, 3, 3, 5, 5, 2, 2, 2, 2, 4, 4, 6, 6,  // Cx
+    2, 5, 2, 8, 4, 4, 6, 6, 2, 4, 2, 7, 4, 5, 7, 7,  // Dx
+    2, 6, 2, 8, 3, 3, 5, 5, 2, 2, 2, 2, 4, 4, 6, 6,  // Ex
+    2, 5, 2, 8, 4, 4, 6, 6, 2, 4, 2, 7, 4, 5, 7, 7,  // Fx
+};
 
 }  // namespace vexalo
