@@ -9,12 +9,12 @@ namespace vexalo {
 
 // A failure of the MIDI device; what() holds its message.
 class MidiError : public std::runtime_error {
-public:
+   public:
     using std::runtime_error::runtime_error;
 };
 
 class MidiOutput {
-public:
+   public:
     virtual ~MidiOutput() = default;
     // Select the device and open it for short messages. Throws MidiError when it cannot.
     virtual void Open() = 0;
