@@ -667,8 +667,15 @@ struct CpuCore {
 // opcode bodies are far larger than the inliner's usual budget, and a single helper left out of
 // line would take the address of `s` and send the registers back to memory on every bus write
 // (measured: about 2.5 times slower). Compilers that do not know the attribute ignore it.
+// Sanitizer builds check correctness, not speed, and leave it out (VEXALO_CPU_NO_FLATTEN): the
+// instrumented, flattened opcode bodies make each instantiation take minutes to compile.
+#if defined(VEXALO_CPU_NO_FLATTEN)
+#define VEXALO_CPU_FLATTEN
+#else
+#define VEXALO_CPU_FLATTEN [[gnu::flatten]]
+#endif
 template <CpuDispatch kDispatch, bool kSingleInstruction, class Bus, class Hook>
-[[gnu::flatten]] inline void Interpret(CpuState& record, Bus& sharedBus, Hook& hook) {
+VEXALO_CPU_FLATTEN inline void Interpret(CpuState& record, Bus& sharedBus, Hook& hook) {
     using PlainBus = std::remove_cvref_t<Bus>;
     CpuCore<Bus> c{record, sharedBus,
                    !kSingleInstruction && std::is_same_v<Hook, NoInstructionHook> &&
