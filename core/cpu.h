@@ -12,6 +12,7 @@
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <cstdint>
 #include <type_traits>
 #include <utility>
@@ -104,6 +105,20 @@ constexpr bool HasWriteTwice() {
     };
 }
 
+// Whether instructions may be read straight from the host memory that holds them. The bus says
+// where with `bool CodeWindow(uint16_t address, uintptr_t& base, uint16_t& start,
+// uint16_t& length)`: true when the bytes at `start` .. `start + length + 1` (which hold
+// `address`) are plain memory at `base + a`, which only a write the bus does not call harmless
+// with `static constexpr bool WriteKeepsCode(uint16_t)`, or the end of a scanline, may move or
+// change otherwise than by the write itself.
+template <class Bus>
+constexpr bool HasCodeWindow() {
+    return requires(const Bus& bus, uintptr_t& base, uint16_t& start, uint16_t& length) {
+        { bus.CodeWindow(uint16_t{}, base, start, length) } -> std::same_as<bool>;
+        Bus::WriteKeepsCode(uint16_t{});
+    };
+}
+
 // Whether the bus wants to hear of a JAM with `void CpuJammed(uint16_t address)`.
 template <class Bus>
 constexpr bool HasJamReport() {
@@ -161,10 +176,66 @@ struct CpuCore {
     // nothing more per instruction.
     int32_t heldBudget = 0;
 
+    // --- The code window (buses with CodeWindow) ---
+    // The bytes of the running instruction are read straight from the host memory that holds
+    // them, at codeBase + address: the opcode fetch checks that the instruction's three bytes lie
+    // in the open window (PC - codeStart < codeLength) and opens another when not. A write that
+    // may change the memory map (any the bus does not call harmless), the end of a scanline and
+    // a hook close it. An instruction that lies across a window's end, or in the I/O area, is
+    // copied through FetchByte into a scratch buffer, which is as good since FetchByte has no
+    // side effect, and the window stays closed.
+    static constexpr bool kCodeWindow = HasCodeWindow<std::remove_cvref_t<Bus>>();
+    uintptr_t codeBase = 0;
+    uint16_t codeStart = 0;
+    uint16_t codeLength = 0;  // 0: closed
+    void CloseCodeWindow() {
+        if constexpr (kCodeWindow) codeLength = 0;
+    }
+    uint8_t CodeByte(uint16_t address) const {
+        return *reinterpret_cast<const uint8_t*>(codeBase + address);
+    }
+    struct CodeWindow {
+        uintptr_t base;
+        uint16_t start, length;
+    };
+    // Out of line and static, with the bus and PC as values: the core's own address never leaves
+    // the run loop, so its registers stay in machine registers.
+    [[gnu::noinline]] static CodeWindow WindowAt(BusHandle bus, uint16_t pc) {
+        CodeWindow w{};
+        if (bus.CodeWindow(pc, w.base, w.start, w.length)) return w;
+        thread_local std::array<uint8_t, 3> copy;
+        for (uint16_t i = 0; i < 3; ++i) copy[i] = bus.FetchByte(uint16_t(pc + i));
+        return {reinterpret_cast<uintptr_t>(copy.data()) - pc, 0, 0};
+    }
+    void OpenCodeWindow() {
+        const CodeWindow w = WindowAt(bus, s.PC);
+        codeBase = w.base;
+        codeStart = w.start;
+        codeLength = w.length;
+    }
+
     // --- Operand bytes and effective addresses (PC advances past every operand byte) ---
-    uint8_t Fetch() { return bus.FetchByte(s.PC++); }
+    uint8_t FetchOpcode() {
+        if constexpr (kCodeWindow) {
+            if (uint16_t(s.PC - codeStart) >= codeLength) [[unlikely]]
+                OpenCodeWindow();
+        }
+        return Fetch();
+    }
+    uint8_t Fetch() {
+        if constexpr (kCodeWindow) {
+            return CodeByte(s.PC++);
+        } else {
+            return bus.FetchByte(s.PC++);
+        }
+    }
     uint16_t Word() {
-        const uint16_t word = FetchPair(s.PC);
+        uint16_t word;
+        if constexpr (kCodeWindow) {
+            word = uint16_t(CodeByte(s.PC) | CodeByte(uint16_t(s.PC + 1)) << 8);
+        } else {
+            word = FetchPair(s.PC);
+        }
         s.PC = uint16_t(s.PC + 2);
         return word;
     }
@@ -192,7 +263,15 @@ struct CpuCore {
     }
 
     uint8_t Read(uint16_t address) { return bus.ReadByte(address); }
-    void Write(uint16_t address, uint8_t value) { bus.WriteByte(address, value); }
+    void Write(uint16_t address, uint8_t value) {
+        bus.WriteByte(address, value);
+        WroteAt(address);
+    }
+    void WroteAt(uint16_t address) {
+        if constexpr (kCodeWindow) {
+            if (!std::remove_cvref_t<Bus>::WriteKeepsCode(address)) CloseCodeWindow();
+        }
+    }
 
     // --- Flags ---
     // N and Z are kept apart from P, as the result they come from (`nz`): Z is set when its low
@@ -297,6 +376,7 @@ struct CpuCore {
         const uint8_t result = operation(unmodified);
         if constexpr (HasWriteTwice<std::remove_cvref_t<Bus>>()) {
             bus.WriteTwice(a, unmodified, result);
+            WroteAt(a);
         } else {
             Write(a, unmodified);
             Write(a, result);
@@ -546,7 +626,7 @@ struct CpuCore {
     // Pushes the address of the JSR's last byte: the high operand byte is read without advancing.
     void Jsr() {
         const uint8_t low = Fetch();
-        const uint8_t high = bus.FetchByte(s.PC);
+        const uint8_t high = kCodeWindow ? CodeByte(s.PC) : bus.FetchByte(s.PC);
         Push(uint8_t(s.PC >> 8));
         Push(uint8_t(s.PC));
         s.PC = uint16_t(low | high << 8);
@@ -626,6 +706,7 @@ struct CpuCore {
             record = Record();
             record.CycleBudget += heldBudget;
             hook(std::as_const(record));
+            CloseCodeWindow();
         }
     }
     // The budget is used up (or held for the NMI): the pending NMI, or the end of the scanline
@@ -642,6 +723,7 @@ struct CpuCore {
         record = Record();
         const InterruptRequest request = bus.EndOfScanline();
         SetStatus((s = record).P);
+        CloseCodeWindow();
         idleRead = -1;  // a waiting loop's round never spans two scanlines
         // The overshoot of the last instruction is dropped; the budget is full again even when
         // the loop is about to return.
@@ -693,7 +775,7 @@ VEXALO_CPU_FLATTEN inline void Interpret(CpuState& record, Bus& sharedBus, Hook&
         // The next instruction: the hook, the opcode fetch and the jump to its handler.
 #define VEXALO_NEXT_INSTRUCTION \
     c.ShowTo(hook, record);     \
-    goto* kHandlers[c.Fetch()]
+    goto* kHandlers[c.FetchOpcode()]
 #define VEXALO_OP(code, ...)                                       \
     op_##code : s.CycleBudget -= CycleTable[code];                 \
     __VA_ARGS__;                                                   \
@@ -715,7 +797,7 @@ VEXALO_CPU_FLATTEN inline void Interpret(CpuState& record, Bus& sharedBus, Hook&
     {
         for (;;) {
             c.ShowTo(hook, record);
-            const uint8_t op = c.Fetch();
+            const uint8_t op = c.FetchOpcode();
             s.CycleBudget -= CycleTable[op];
             switch (op) {
 #define VEXALO_OP(code, ...) \

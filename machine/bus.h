@@ -73,6 +73,27 @@ struct MachineBus {
         return uint16_t(FetchByte(address) | FetchByte(uint16_t(address + 1)) << 8);
     }
 
+    // The plain memory that holds `address`, for the CPU to read instructions from directly: the
+    // cartridge window of 8 KB or the 2 KB RAM mirror around it, less its last two bytes (where
+    // an instruction's bytes may run into the next window). Nothing in the I/O area.
+    bool CodeWindow(uint16_t address, uintptr_t& base, uint16_t& start, uint16_t& length) const {
+        if (address >= 0x6000) {
+            start = uint16_t(address & 0xE000);
+            length = 0x1FFE;
+            base = m.pages.cpu[address >> 13];
+        } else if (address < 0x2000) {
+            start = uint16_t(address & 0x1800);
+            length = 0x07FE;
+            base = reinterpret_cast<uintptr_t>(m.internalRam.data()) - start;
+        } else {
+            return false;
+        }
+        return uint16_t(address - start) < length;
+    }
+    // Only a write to internal RAM leaves the memory map as it is; a write elsewhere may switch a
+    // bank, and the CPU then reopens its code window.
+    static constexpr bool WriteKeepsCode(uint16_t address) { return address < 0x2000; }
+
     uint8_t ReadByte(uint16_t address) const {
         if (address >= 0x6000) return CartridgeByte(m, address);
         if (address < 0x2000) return m.internalRam[address & 0x07FF];
