@@ -47,6 +47,19 @@ struct BankedBus : FlatBus {
     }
 };
 
+// The same bus with a code window over its memory and its banks, as the machine's bus has: the
+// CPU then reads instructions straight from them, and only a write to $8000-$FFFF may switch.
+struct WindowedBankedBus : BankedBus {
+    bool CodeWindow(uint16_t address, uintptr_t& base, uint16_t& start, uint16_t& length) const {
+        start = uint16_t(address & 0xE000);
+        length = 0x1FFE;
+        const uint8_t* bytes = start == 0xA000 ? banks[bank].data() : memory.data() + start;
+        base = reinterpret_cast<uintptr_t>(bytes) - start;
+        return uint16_t(address - start) < length;
+    }
+    static constexpr bool WriteKeepsCode(uint16_t address) { return address < 0x8000; }
+};
+
 // Field by field: the record's padding bytes are not copied with its registers.
 bool SameRegisters(const CpuState& a, const CpuState& b) {
     return a.A == b.A && a.P == b.P && a.X == b.X && a.Y == b.Y && a.S == b.S && a.PC == b.PC &&
@@ -128,8 +141,9 @@ TEST(CpuDispatchTest, BothDispatchesAgreeOnRandomPrograms) {
     }
 }
 
-TEST(CpuDispatchTest, SelfModifyingCodeAndABankSwitchUnderTheRunningCodeRunTheSame) {
-    BankedBus bus;
+// A program that rewrites its own code in RAM and switches the bank under itself, with NMIs.
+WindowedBankedBus SelfModifyingProgram() {
+    WindowedBankedBus bus;
     bus.Load(0x8000, {
                          0xA2, 0x05,        // $8000 LDX #5
                          0xBD, 0x40, 0x80,  // $8002 LDA $8040,X: copies the routine to RAM
@@ -174,6 +188,11 @@ TEST(CpuDispatchTest, SelfModifyingCodeAndABankSwitchUnderTheRunningCodeRunTheSa
     bus.SetWord(0xFFFA, 0x8030);
     for (int line = 1; line < 300; ++line)
         bus.script.push_back(line % 7 ? IR::None : IR::NmiAfterInstruction);
+    return bus;
+}
+
+TEST(CpuDispatchTest, SelfModifyingCodeAndABankSwitchUnderTheRunningCodeRunTheSame) {
+    BankedBus bus = SelfModifyingProgram();  // sliced: without the code window
     CpuState cpu;
     CpuReset(cpu, bus);
     bus.log.clear();
@@ -194,8 +213,49 @@ TEST(CpuDispatchTest, SelfModifyingCodeAndABankSwitchUnderTheRunningCodeRunTheSa
     EXPECT_GT(count(AccessKind::Fetch, 0x8030, 0xE6), 10);   // the NMI handler
 }
 
-// Whole cartridges: the engine's run (the default dispatch) against the switch on the same
-// machine bus, line for line as Engine::Run drives it, frame by frame.
+// The same program read through the code window (threaded) and through FetchByte (the switch):
+// the same instructions, registers, reads, writes and memory.
+TEST(CpuDispatchTest, TheCodeWindowFollowsSelfModifyingCodeAndBankSwitches) {
+    const WindowedBankedBus windowed = SelfModifyingProgram();
+    BankedBus plainBus = windowed;  // sliced: without the code window
+    CpuState cpu;
+    CpuReset(cpu, plainBus);
+    plainBus.log.clear();
+    const auto withoutFetches = [](std::vector<BusAccess> log) {
+        std::erase_if(log, [](const BusAccess& a) { return a.kind == AccessKind::Fetch; });
+        return log;
+    };
+    for (const bool hook : {true, false}) {
+        SCOPED_TRACE(hook ? "with a hook" : "without a hook");
+        Outcome window = RunWith<CpuDispatch::Threaded>(windowed, cpu, hook);
+        Outcome plain = RunWith<CpuDispatch::Switch>(plainBus, cpu, hook);
+        if (hook) {
+            ASSERT_GT(plain.before.size(), 5000u);
+            ASSERT_EQ(window.before.size(), plain.before.size());
+            for (size_t i = 0; i < plain.before.size(); ++i)
+                ASSERT_TRUE(SameRegisters(window.before[i], plain.before[i]))
+                    << "instruction " << i;
+        }
+        EXPECT_TRUE(SameRegisters(window.last, plain.last));
+        EXPECT_TRUE(withoutFetches(window.log) == withoutFetches(plain.log));
+        // FetchByte copies the bank's bytes into the flat memory, which the window does not.
+        std::fill(window.memory.begin() + 0xA000, window.memory.begin() + 0xC000, 0);
+        std::fill(plain.memory.begin() + 0xA000, plain.memory.begin() + 0xC000, 0);
+        EXPECT_TRUE(window.memory == plain.memory);
+    }
+}
+
+// The machine's bus without its code window: the CPU reads every instruction byte through
+// FetchByte.
+struct PlainFetchBus : MachineBus {
+    bool CodeWindow(uint16_t, uintptr_t&, uint16_t&, uint16_t&) const = delete;
+};
+static_assert(cpu_detail::HasCodeWindow<MachineBus>() &&
+              !cpu_detail::HasCodeWindow<PlainFetchBus>());
+
+// Whole cartridges: the engine's run (the default dispatch, through the code window) against
+// the switch reading every byte through FetchByte, line for line as Engine::Run drives it, frame
+// by frame.
 void ExpectCartridgeRunsTheSameOnTheSwitch(const std::string& path) {
     SCOPED_TRACE(path);
     CartridgeRun engine;
@@ -207,7 +267,7 @@ void ExpectCartridgeRunsTheSameOnTheSwitch(const std::string& path) {
         Machine& m = plain.m();
         if (m.running) {
             m.linesUntilYield = kLinesPerFrame;
-            MachineBus bus{m};
+            PlainFetchBus bus{{m}};
             CpuRun<CpuDispatch::Switch>(m.cpu, bus);
             m.linesUntilYield = -1;
         }
