@@ -51,6 +51,7 @@ void SetPrgWindow(Machine& m, uint16_t window, int64_t page8k) {
     const Store prg{m.cart.prgRom.data(), m.cart.prgRom.size()};
     const uint16_t start = window & 0xE000;
     m.pages.cpu[start >> 13] = WindowBase(m, prg, page8k, kPrgWindowSize, start);
+    ++m.pages.cpuChanges;
 }
 
 void SetChrWindow(Machine& m, uint16_t window, int64_t page1k) {
@@ -547,6 +548,7 @@ void ShowUnrom512Windows(Machine& m) {
     if (s.flashIdMode) {
         const uintptr_t page = reinterpret_cast<uintptr_t>(s.flashIdPage.data());
         for (int w = 4; w < 8; ++w) m.pages.cpu[w] = page - static_cast<uintptr_t>(w) * 0x2000;
+        ++m.pages.cpuChanges;
         return;
     }
     SwitchPrg16K(m, 0x8000, s.unrom512Bank & 0x1F);

@@ -110,12 +110,14 @@ constexpr bool HasWriteTwice() {
 // uint16_t& length)`: true when the bytes at `start` .. `start + length + 1` (which hold
 // `address`) are plain memory at `base + a`, which only a write the bus does not call harmless
 // with `static constexpr bool WriteKeepsCode(uint16_t)`, or the end of a scanline, may move or
-// change otherwise than by the write itself.
+// change otherwise than by the write itself; `uint32_t CodeMapStamp()` changes whenever the
+// memory behind the windows moves.
 template <class Bus>
 constexpr bool HasCodeWindow() {
     return requires(const Bus& bus, uintptr_t& base, uint16_t& start, uint16_t& length) {
         { bus.CodeWindow(uint16_t{}, base, start, length) } -> std::same_as<bool>;
         Bus::WriteKeepsCode(uint16_t{});
+        { bus.CodeMapStamp() } -> std::same_as<uint32_t>;
     };
 }
 
@@ -180,10 +182,10 @@ struct CpuCore {
     // The bytes of the running instruction are read straight from the host memory that holds
     // them, at codeBase + address: the opcode fetch checks that the instruction's three bytes lie
     // in the open window (PC - codeStart < codeLength) and opens another when not. A write that
-    // may change the memory map (any the bus does not call harmless), the end of a scanline and
-    // a hook close it. An instruction that lies across a window's end, or in the I/O area, is
-    // copied through FetchByte into a scratch buffer, which is as good since FetchByte has no
-    // side effect, and the window stays closed.
+    // may change the memory map (any the bus does not call harmless), an end of scanline that
+    // changed it and a hook close it. An instruction that lies across a window's end, or in the I/O
+    // area, is copied through FetchByte into a scratch buffer, which is as good since FetchByte has
+    // no side effect, and the window stays closed.
     static constexpr bool kCodeWindow = HasCodeWindow<std::remove_cvref_t<Bus>>();
     uintptr_t codeBase = 0;
     uint16_t codeStart = 0;
@@ -721,9 +723,13 @@ struct CpuCore {
             if (s.CycleBudget > 0) return false;
         }
         record = Record();
+        uint32_t codeMap = 0;
+        if constexpr (kCodeWindow) codeMap = bus.CodeMapStamp();
         const InterruptRequest request = bus.EndOfScanline();
         SetStatus((s = record).P);
-        CloseCodeWindow();
+        if constexpr (kCodeWindow) {
+            if (bus.CodeMapStamp() != codeMap) CloseCodeWindow();
+        }
         idleRead = -1;  // a waiting loop's round never spans two scanlines
         // The overshoot of the last instruction is dropped; the budget is full again even when
         // the loop is about to return.

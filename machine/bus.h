@@ -73,14 +73,19 @@ struct MachineBus {
         return uint16_t(FetchByte(address) | FetchByte(uint16_t(address + 1)) << 8);
     }
 
-    // The plain memory that holds `address`, for the CPU to read instructions from directly: the
-    // cartridge window of 8 KB or the 2 KB RAM mirror around it, less its last two bytes (where
-    // an instruction's bytes may run into the next window). Nothing in the I/O area.
+    // The plain memory that holds `address`, for the CPU to read instructions from directly, less
+    // its last two bytes (where an instruction's bytes may run into the next window): the 2 KB
+    // RAM mirror around it, or its 8 KB cartridge window together with the neighbours that show
+    // the pages next to it (a program calling from a switched bank into the fixed bank next to
+    // it stays in one window). Nothing in the I/O area.
     bool CodeWindow(uint16_t address, uintptr_t& base, uint16_t& start, uint16_t& length) const {
         if (address >= 0x6000) {
-            start = uint16_t(address & 0xE000);
-            length = 0x1FFE;
             base = m.pages.cpu[address >> 13];
+            unsigned first = address >> 13, end = first + 1;
+            while (first > 3 && m.pages.cpu[first - 1] == base) --first;
+            while (end < 8 && m.pages.cpu[end] == base) ++end;
+            start = uint16_t(first << 13);
+            length = uint16_t(((end - first) << 13) - 2);
         } else if (address < 0x2000) {
             start = uint16_t(address & 0x1800);
             length = 0x07FE;
@@ -90,9 +95,12 @@ struct MachineBus {
         }
         return uint16_t(address - start) < length;
     }
-    // Only a write to internal RAM leaves the memory map as it is; a write elsewhere may switch a
-    // bank, and the CPU then reopens its code window.
-    static constexpr bool WriteKeepsCode(uint16_t address) { return address < 0x2000; }
+    // A write to internal RAM, the picture processor, the sound channels or the joypads leaves
+    // the CPU's memory map as it is (mappers see only $4020 on); any other may switch a bank, and
+    // the CPU then reopens its code window.
+    static constexpr bool WriteKeepsCode(uint16_t address) { return address < 0x4020; }
+    // Changes whenever the CPU windows do.
+    uint32_t CodeMapStamp() const { return m.pages.cpuChanges; }
 
     uint8_t ReadByte(uint16_t address) const {
         if (address >= 0x6000) return CartridgeByte(m, address);

@@ -58,6 +58,7 @@ struct WindowedBankedBus : BankedBus {
         return uint16_t(address - start) < length;
     }
     static constexpr bool WriteKeepsCode(uint16_t address) { return address < 0x8000; }
+    uint32_t CodeMapStamp() const { return uint32_t(bank); }
 };
 
 // Field by field: the record's padding bytes are not copied with its registers.
