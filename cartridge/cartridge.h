@@ -49,8 +49,12 @@ struct PageTables {
     uintptr_t cpu[8] = {};  // 8 KB CPU windows; 0 ($0000) and 1-2 (I/O) are not read through here
     uintptr_t ppu[8] = {};  // 1 KB pattern windows
     // Counts the changes of `cpu`, so that the CPU knows when the memory it reads code from
-    // may have moved (MachineBus::CodeMapStamp).
+    // may have moved (MachineBus::CodeMapStamp). Every change goes through SetCpu.
     uint32_t cpuChanges = 0;
+    void SetCpu(int window, uintptr_t base) {
+        cpu[window] = base;
+        ++cpuChanges;
+    }
 };
 
 struct Machine;

@@ -36,8 +36,7 @@ void WriteBatteryFile(const std::string& name, const uint8_t* data) {
 
 void ClearPageTables(Machine& m) {
     const uintptr_t empty = reinterpret_cast<uintptr_t>(m.emptyPage.data());
-    for (int i = 0; i < 8; ++i) m.pages.cpu[i] = empty - uintptr_t(i) * 0x2000;
-    ++m.pages.cpuChanges;
+    for (int i = 0; i < 8; ++i) m.pages.SetCpu(i, empty - uintptr_t(i) * 0x2000);
     for (int i = 0; i < 8; ++i) m.pages.ppu[i] = empty - uintptr_t(i) * 0x400;
 }
 
@@ -104,8 +103,7 @@ bool Engine::StartEngine(const std::string& fileName) {
 bool Engine::LoadBackedMemory() {
     Machine& m = *machine_;
     ownsBatteryFile_ = false;
-    m.pages.cpu[3] = reinterpret_cast<uintptr_t>(m.cart.backedMemory.data()) - 0x6000;
-    ++m.pages.cpuChanges;
+    m.pages.SetCpu(3, reinterpret_cast<uintptr_t>(m.cart.backedMemory.data()) - 0x6000);
     if (m.cart.headerFlags & HeaderBattery) {
         m.log.Append("A backed memory has been found.");
         const std::string name = BatteryFileName(m.cart.romFilePath, m.cart.romFileName);
@@ -129,8 +127,7 @@ bool Engine::LoadBackedMemory() {
     savedBackedMemory_ = m.cart.backedMemory;  // what the file holds, or nothing to write yet
     // The file was read whole (or is absent): from now on it is this cartridge's to write.
     ownsBatteryFile_ = (m.cart.headerFlags & HeaderBattery) != 0;
-    m.pages.cpu[0] = reinterpret_cast<uintptr_t>(m.internalRam.data());
-    ++m.pages.cpuChanges;
+    m.pages.SetCpu(0, reinterpret_cast<uintptr_t>(m.internalRam.data()));
     ++m.ppu.backgroundGeneration;  // new pattern data, perhaps at the address of the old
     return MapperSetup(m, m.cart.mapperNumber);
 }

@@ -50,8 +50,7 @@ uintptr_t WindowBase(Machine& m, Store store, int64_t block, int unit, uint16_t 
 void SetPrgWindow(Machine& m, uint16_t window, int64_t page8k) {
     const Store prg{m.cart.prgRom.data(), m.cart.prgRom.size()};
     const uint16_t start = window & 0xE000;
-    m.pages.cpu[start >> 13] = WindowBase(m, prg, page8k, kPrgWindowSize, start);
-    ++m.pages.cpuChanges;
+    m.pages.SetCpu(start >> 13, WindowBase(m, prg, page8k, kPrgWindowSize, start));
 }
 
 void SetChrWindow(Machine& m, uint16_t window, int64_t page1k) {
@@ -547,8 +546,7 @@ void ShowUnrom512Windows(Machine& m) {
     MapperState& s = m.mapper;
     if (s.flashIdMode) {
         const uintptr_t page = reinterpret_cast<uintptr_t>(s.flashIdPage.data());
-        for (int w = 4; w < 8; ++w) m.pages.cpu[w] = page - static_cast<uintptr_t>(w) * 0x2000;
-        ++m.pages.cpuChanges;
+        for (int w = 4; w < 8; ++w) m.pages.SetCpu(w, page - static_cast<uintptr_t>(w) * 0x2000);
         return;
     }
     SwitchPrg16K(m, 0x8000, s.unrom512Bank & 0x1F);

@@ -105,13 +105,13 @@ constexpr bool HasWriteTwice() {
     };
 }
 
-// Whether instructions may be read straight from the host memory that holds them. The bus says
-// where with `bool CodeWindow(uint16_t address, uintptr_t& base, uint16_t& start,
-// uint16_t& length)`: true when the bytes at `start` .. `start + length + 1` (which hold
-// `address`) are plain memory at `base + a`, which only a write the bus does not call harmless
-// with `static constexpr bool WriteKeepsCode(uint16_t)`, or the end of a scanline, may move or
-// change otherwise than by the write itself; `uint32_t CodeMapStamp()` changes whenever the
-// memory behind the windows moves.
+// Whether instructions may be read straight from the host memory that holds them, through three
+// operations of the bus:
+// - `bool CodeWindow(uint16_t address, uintptr_t& base, uint16_t& start, uint16_t& length)`:
+//   true when the bytes at `start` .. `start + length + 1`, which hold `address`, are plain
+//   memory at `base + a`;
+// - `static constexpr bool WriteKeepsCode(uint16_t address)`: a write there never moves them;
+// - `uint32_t CodeMapStamp()`: changes whenever they move.
 template <class Bus>
 constexpr bool HasCodeWindow() {
     return requires(const Bus& bus, uintptr_t& base, uint16_t& start, uint16_t& length) {
@@ -196,21 +196,21 @@ struct CpuCore {
     uint8_t CodeByte(uint16_t address) const {
         return *reinterpret_cast<const uint8_t*>(codeBase + address);
     }
-    struct CodeWindow {
+    struct CodeSpan {
         uintptr_t base;
         uint16_t start, length;
     };
     // Out of line and static, with the bus and PC as values: the core's own address never leaves
     // the run loop, so its registers stay in machine registers.
-    [[gnu::noinline]] static CodeWindow WindowAt(BusHandle bus, uint16_t pc) {
-        CodeWindow w{};
+    [[gnu::noinline]] static CodeSpan WindowAt(BusHandle bus, uint16_t pc) {
+        CodeSpan w{};
         if (bus.CodeWindow(pc, w.base, w.start, w.length)) return w;
         thread_local std::array<uint8_t, 3> copy;
         for (uint16_t i = 0; i < 3; ++i) copy[i] = bus.FetchByte(uint16_t(pc + i));
         return {reinterpret_cast<uintptr_t>(copy.data()) - pc, 0, 0};
     }
     void OpenCodeWindow() {
-        const CodeWindow w = WindowAt(bus, s.PC);
+        const CodeSpan w = WindowAt(bus, s.PC);
         codeBase = w.base;
         codeStart = w.start;
         codeLength = w.length;

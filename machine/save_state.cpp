@@ -694,9 +694,8 @@ bool LoadMachineState(Machine& m, const ImageDigest& image, std::span<const uint
     std::copy_n(s.sound.noteSounding, 4, sound.noteSounding);
     std::copy_n(s.pads.padState, 2, m.pads.padState);
     std::copy_n(s.pads.padReadIndex, 2, m.pads.padReadIndex);
-    const uint32_t cpuChanges = m.pages.cpuChanges;
-    m.pages = pages;
-    m.pages.cpuChanges = cpuChanges + 1;
+    for (int i = 0; i < 8; ++i) m.pages.SetCpu(i, pages.cpu[i]);
+    std::copy_n(pages.ppu, 8, m.pages.ppu);
     if (const Chunk* pict = FindChunk(chunks, kPicture)) {
         Reader r{pict->bytes};
         r(m.frame);
